@@ -3,11 +3,18 @@
 // loadExtensions(bundleIdentifier) looks at every "<name>.dylib" in
 // "<device root>/Library/MobileSubstrate/DynamicLibraries/", reads the filter
 // property list "<name>.plist" beside it, and loads (dlopen) each library whose
-// filter names the bundle identifier in Filter/Bundles. Loading runs the
-// library's load-time initialisers. A library without a filter, with a filter
-// that is not a property list, or that cannot be loaded is passed over; each
-// such problem is described in one line of the report. Libraries stay loaded
-// for the life of the process. It never raises and never stops the host.
+// filter names the bundle identifier in Filter/Bundles (an XML or binary
+// property list: a dictionary whose "Filter" dictionary holds a "Bundles"
+// array of texts). Libraries are visited in sorted file-name order, and each
+// loaded one has run its load-time initialisers before the next is visited.
+//
+// A filter that names other bundles, or no bundles, passes its library over
+// quietly. A library without a filter, with a filter that is not a property
+// list, or that cannot be loaded is passed over too, and each such problem is
+// described in one line of the report, starting with the library's file name.
+// A missing folder or an unset device root gives an empty report. Libraries
+// stay loaded for the life of the process. It never raises and never stops the
+// host, as long as the libraries' own initialisers do not throw.
 #pragma once
 
 #include <string>

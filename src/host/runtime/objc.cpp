@@ -23,7 +23,8 @@ struct objc_class {
   Factory factory;
   std::vector<std::unique_ptr<objc_ivar>> ivars;  // this class's own
   size_t slotCount = 0;                           // including the superclasses'
-  bool instantiated = false;
+  bool instantiated = false;                      // the layout is fixed once
+  bool subclassed = false;                        // either is true
   std::unordered_map<SEL, objc_detail::Method> methods;
   std::unordered_map<SEL, objc_detail::Method> classMethods;
 };
@@ -58,6 +59,7 @@ id initInstance(id self, SEL) {
 }  // namespace
 
 SEL sel_registerName(const char* name) {
+  if (!name) return nullptr;
   auto& selectors = registry().selectors;
   auto found = selectors.find(std::string_view(name));
   if (found != selectors.end()) return found->second.get();
@@ -71,11 +73,20 @@ const char* sel_getName(SEL selector) {
   return selector ? selector->name.c_str() : "<null selector>";
 }
 
+namespace {
+
+Class findClass(std::string_view name) {
+  auto& classes = registry().classes;
+  auto found = classes.find(name);
+  return found == classes.end() ? nullptr : found->second.get();
+}
+
+}  // namespace
+
 Class objc_getClass(const char* name) {
   if (!name) return nullptr;
-  auto& classes = registry().classes;
-  auto found = classes.find(std::string_view(name));
-  return found == classes.end() ? nullptr : found->second.get();
+  NSObjectClass();  // the root and the value classes exist from the start
+  return findClass(name);
 }
 
 Class NSObjectClass() {
@@ -83,13 +94,20 @@ Class NSObjectClass() {
     Class cls = objc_registerClass("NSObject", nullptr);
     class_addClassMethod(cls, sel_registerName("alloc"), &allocInstance);
     class_addMethod(cls, sel_registerName("init"), &initInstance);
+    // The classes of the platform's values (values.h).
+    for (const char* kind :
+         {"NSString", "NSNumber", "NSNull", "NSArray", "NSDictionary", "NSData", "NSDate"}) {
+      objc_registerClass(kind, cls);
+    }
     return cls;
   }();
   return root;
 }
 
 Class objc_registerClass(const char* name, Class superclass, Factory factory) {
-  if (Class existing = objc_getClass(name)) return existing;
+  if (!name) return nullptr;
+  if (Class existing = findClass(name)) return existing;
+  if (superclass) superclass->subclassed = true;
   auto made = std::make_unique<objc_class>();
   made->name = name;
   made->superclass = superclass;
@@ -101,7 +119,7 @@ Class objc_registerClass(const char* name, Class superclass, Factory factory) {
 }
 
 void class_addIvar(Class cls, const char* name) {
-  if (!cls || cls->instantiated) return;
+  if (!cls || !name || cls->instantiated || cls->subclassed) return;
   auto ivar = std::make_unique<objc_ivar>(objc_ivar{name, static_cast<ptrdiff_t>(cls->slotCount)});
   cls->ivars.push_back(std::move(ivar));
   ++cls->slotCount;
@@ -112,7 +130,7 @@ Class object_getClass(const id& object) {
   if (auto* instance = objectAs<RuntimeObject>(object)) return instance->isa();
   // Platform values belong to the class of their kind's name.
   const char* kind = object->kindName();
-  if (Class cls = objc_getClass(kind)) return cls;
+  if (Class cls = findClass(kind)) return cls;
   return objc_registerClass(kind, NSObjectClass());
 }
 
@@ -154,7 +172,8 @@ id& slotOf(const id& object, Ivar ivar) {
       for (const auto& own : c->ivars) declared = declared || own.get() == ivar;
     }
   }
-  if (!declared) {
+  if (!declared || static_cast<size_t>(ivar->offset) >= instance->slots().size()) {
+    // The slot check is a safeguard: layouts are fixed before any instance.
     throw NSException(NSUndefinedKeyException,
                       std::string("[") + (object ? object->kindName() : "nil") +
                           " valueForUndefinedKey:]: no instance variable " +
@@ -175,7 +194,9 @@ void object_setIvar(const id& object, Ivar ivar, id value) {
   slotOf(object, ivar) = std::move(value);
 }
 
-RuntimeObject::RuntimeObject(Class cls) : isa_(cls), slots_(cls ? cls->slotCount : 0) {}
+RuntimeObject::RuntimeObject(Class cls) : isa_(cls), slots_(cls ? cls->slotCount : 0) {
+  for (Class c = cls; c; c = c->superclass) c->instantiated = true;
+}
 
 const char* RuntimeObject::kindName() const {
   return class_getName(isa_);

@@ -40,6 +40,8 @@ SEL sel_registerName(const char* name);
 const char* sel_getName(SEL selector);
 
 // The class registered under `name`, or nullptr when the process has none.
+// NSObject and the classes of the platform values (NSString, NSNumber, ...)
+// always exist.
 Class objc_getClass(const char* name);
 // The class of an object: a runtime object's class, or for a platform value
 // (NSString, NSNumber, ...) the class of that name. nullptr for nil.
@@ -86,7 +88,8 @@ using Factory = std::function<id(Class cls)>;
 // name twice returns the existing class unchanged.
 Class objc_registerClass(const char* name, Class superclass, Factory factory = nullptr);
 // Adds an instance variable; only before the first instance of the class
-// (or of a subclass) is made.
+// (or of a subclass) is made and before a subclass is registered, as the
+// layout of instances is fixed from then on. Later calls are ignored.
 void class_addIvar(Class cls, const char* name);
 // The registered class NSObject: the root of the host's classes, with the
 // class method `alloc` (a new instance from the class's factory) and the

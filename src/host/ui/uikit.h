@@ -8,9 +8,15 @@
 //     -frame -> CGRect, -setFrame:(CGRect) the bounds keep their origin and take
 //                                          the frame's size
 //     -bounds -> CGRect, -setBounds:(CGRect)
+//                                          a new size resizes the frame about its
+//                                          centre; the same size leaves the frame
+//     -backgroundColor, -setBackgroundColor:(id)
+//                                          a UIColor or nil; any other kind raises
 //     -addSubview:(id)                     adds on top, first removing the view from
-//                                          its old superview; a view added to itself
-//                                          or to one of its own subviews raises
+//                                          its old superview; nil does nothing; an
+//                                          object that is no view, or a view added
+//                                          to itself or to one of its own subviews,
+//                                          raises
 //     -removeFromSuperview                 does nothing without a superview
 //     -subviews -> id (NSArray)            bottom to top
 //     -superview -> id                     or nil
@@ -18,7 +24,6 @@
 //   UILabel : UIView
 //     -text -> id, -setText:(id)           a text or nil; any other kind raises
 //     -textColor, -setTextColor:(id)       a UIColor or nil; any other kind raises
-//     -backgroundColor, -setBackgroundColor:(id)
 //     -textAlignment -> NSInteger, -setTextAlignment:(NSInteger)
 //                                          0 left (the default), 1 centred, 2 right
 //     -font -> id                          nil: the default font, never set here
@@ -29,8 +34,16 @@
 //       (selector "indexPathForRow:inSection:")
 //     -row -> NSInteger, -section -> NSInteger
 //
+// Colours are nil (the default) until set. Values are kept as given: a label
+// holds the very text it was handed, which is safe as texts are immutable.
+// The exceptions raised are NSException (NSInvalidArgumentException); a method
+// reached with a receiver of the wrong kind raises as for an unknown message.
+//
 // Ownership: a view keeps its subviews alive; its link to its superview is
-// weak. Everything is for the main thread only.
+// weak, so a view removed from its superview lives only as long as some other
+// `id` holds it. A host class registered as a subclass of one of these without
+// a factory of its own gets the same state and methods. Everything is for the
+// main thread only.
 #pragma once
 
 #include <cstdint>
@@ -65,11 +78,20 @@ namespace host {
 // Registers the classes above with the runtime. Safe to call more than once.
 void registerUIKitClasses();
 
-// Draws a window and its labels as text for a terminal: a frame of the
-// window's size (one character cell per `pointsPerColumn` points across and
-// `pointsPerRow` down) with each visible label's text placed at its frame,
-// aligned as the label says, and a legend below naming each label's frame,
-// colours and text exactly. For the command-line tools; never raises.
+// Draws a window and its labels as text for a terminal. The first line names
+// the window's class, frame and bounds. Then comes a box of the window's
+// bounds size: one character cell per `pointsPerColumn` points across and
+// `pointsPerRow` down, rounded, at most 512 each way; a zero, negative or NaN
+// size gives an empty box. Each label under the window (nested ones too) with
+// a text and a positive size is written into the row that holds its vertical
+// centre, across the columns its frame covers (a wide East Asian character
+// takes two), aligned as the label says, cut at its frame and at the box,
+// upper labels over lower ones. Below the box a legend lists every subview
+// as a numbered tree, bottom to top: class and exact frame, and for a label
+// its text colour, background colour, alignment and its text in double
+// quotes with '"', '\' and control characters escaped (nil when it has
+// none). Scales that are not positive numbers fall back to the defaults. For
+// the command-line tools; never raises.
 std::string drawWindow(const id& window, CGFloat pointsPerColumn = 8, CGFloat pointsPerRow = 22);
 
 }  // namespace host

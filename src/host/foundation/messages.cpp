@@ -58,6 +58,12 @@ id objectForKey(const id& dictionary, std::string_view key) {
   return found == dict->entries().end() ? nil : found->second;
 }
 
+id objectForKey(const id& dictionary, const id& key) {
+  if (!dictionary) return nil;
+  if (!key) throw NSException(NSInvalidArgumentException, "-[NSDictionary objectForKey:]: nil key");
+  return objectForKey(dictionary, toUtf8(textReceiver(key, "hash").units()));
+}
+
 id stringByAppendingString(const id& text, const id& suffix) {
   if (!text) return nil;
   const NSString& head = textReceiver(text, "stringByAppendingString:");

@@ -24,8 +24,10 @@ uint64_t length(const id& object);
 // 32-bit limits), 0 when it does not begin with one.
 int32_t intValue(const id& object);
 
-// -[NSDictionary objectForKey:].
+// -[NSDictionary objectForKey:], with the key as UTF-8 or as a text value. A
+// key value that is not a text raises.
 id objectForKey(const id& dictionary, std::string_view key);
+id objectForKey(const id& dictionary, const id& key);
 
 // -[NSString stringByAppendingString:]. A nil receiver gives nil; a nil or
 // non-text argument raises.

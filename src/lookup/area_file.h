@@ -1,0 +1,25 @@
+// The area-code file of a calling code, and finding an area in it.
+//
+// The file of calling code C is "/Library/Application Support/ZelvoraPro/" C
+// ".txt" on the device. When that file cannot be read as UTF-8 (missing,
+// unreadable, not valid UTF-8), the host application's resource "codes/C.txt"
+// is read instead; when that fails too there is no text. An empty file in the
+// data folder is a text and is used. Only a calling code that passes
+// isFileSafeCallingCode names a file at all.
+//
+// The file is read again on every call: nothing is cached.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+inline constexpr std::string_view kAreaCodeFolder = "/Library/Application Support/ZelvoraPro/";
+
+// The device path of the area-code file of `callingCode`.
+std::string areaCodeFilePath(std::u16string_view callingCode);
+
+// The area text for `nationalNumber` under `callingCode`, or none when no file
+// can be read or no key matches.
+std::optional<std::u16string> findArea(std::u16string_view callingCode,
+                                       std::u16string_view nationalNumber);

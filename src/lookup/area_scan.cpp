@@ -1,0 +1,230 @@
+#include "lookup/area_scan.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+using Byte = unsigned char;
+
+constexpr size_t kChunk = 64;
+
+// Decodes the UTF-8 sequence at `p`: its length in bytes, or 0 when it is not
+// a valid, shortest-form sequence of a scalar value.
+size_t decodeUtf8(const Byte* p, const Byte* end, char32_t& codePoint) {
+  Byte lead = *p;
+  if (lead < 0x80) {
+    codePoint = lead;
+    return 1;
+  }
+  size_t length;
+  char32_t value;
+  char32_t minimum;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2, value = lead & 0x1F, minimum = 0x80;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3, value = lead & 0x0F, minimum = 0x800;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4, value = lead & 0x07, minimum = 0x10000;
+  } else {
+    return 0;
+  }
+  if (static_cast<size_t>(end - p) < length) return 0;
+  for (size_t k = 1; k < length; ++k) {
+    if ((p[k] & 0xC0) != 0x80) return 0;
+    value = (value << 6) | (p[k] & 0x3F);
+  }
+  if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
+  codePoint = value;
+  return length;
+}
+
+bool unicodeLineEnd(char32_t c) {
+  return c == 0x85 || c == 0x2028 || c == 0x2029;
+}
+
+// Bit i of `terminators` is set when byte i of the 64-byte chunk is LF or CR;
+// bit i of `high` when byte i is not ASCII.
+void classifyChunk(const Byte* chunk, uint64_t& terminators, uint64_t& high) {
+#if defined(__SSE2__)
+  const __m128i lf = _mm_set1_epi8('\n');
+  const __m128i cr = _mm_set1_epi8('\r');
+  terminators = 0;
+  high = 0;
+  for (int part = 0; part < 4; ++part) {
+    __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(chunk + 16 * part));
+    uint64_t ends = static_cast<uint32_t>(
+        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(bytes, lf), _mm_cmpeq_epi8(bytes, cr))));
+    uint64_t nonAscii = static_cast<uint32_t>(_mm_movemask_epi8(bytes));
+    terminators |= ends << (16 * part);
+    high |= nonAscii << (16 * part);
+  }
+#else
+  terminators = 0;
+  high = 0;
+  for (size_t i = 0; i < kChunk; ++i) {
+    if (chunk[i] == '\n' || chunk[i] == '\r') terminators |= uint64_t{1} << i;
+    if (chunk[i] >= 0x80) high |= uint64_t{1} << i;
+  }
+#endif
+}
+
+class Scanner {
+ public:
+  Scanner(std::string_view text, size_t skippedUnits, std::u16string_view nationalNumber)
+      : base_(reinterpret_cast<const Byte*>(text.data())),
+        size_(text.size()),
+        skipped_(skippedUnits),
+        national_(nationalNumber) {}
+
+  AreaScan run() {
+    const Byte* end = base_ + size_;
+    const Byte* lineStart = base_;
+    const Byte* validatedTo = base_;  // every byte before this is valid UTF-8
+    Byte padded[kChunk];
+    for (size_t offset = 0; offset < size_; offset += kChunk) {
+      const size_t length = std::min(kChunk, size_ - offset);
+      const Byte* chunkStart = base_ + offset;
+      const Byte* chunk = chunkStart;
+      if (length < kChunk) {
+        // The last, short chunk is padded with NULs, which are neither line
+        // ends nor non-ASCII.
+        std::memset(padded, 0, kChunk);
+        std::memcpy(padded, chunkStart, length);
+        chunk = padded;
+      }
+      uint64_t terminators;
+      uint64_t high;
+      classifyChunk(chunk, terminators, high);
+      if (high != 0) {
+        // Validate the non-ASCII stretch, finishing a sequence that runs on
+        // into the next chunk, and mark the Unicode line ends by their first
+        // byte. LF and CR never occur inside a multi-byte sequence.
+        const Byte* chunkEnd = chunkStart + length;
+        const Byte* p = std::max(validatedTo, chunkStart);
+        while (p < chunkEnd) {
+          if (*p < 0x80) {
+            ++p;
+            continue;
+          }
+          char32_t codePoint;
+          size_t sequence = decodeUtf8(p, end, codePoint);
+          if (sequence == 0) return {AreaScan::Result::notUtf8, {}};
+          if (unicodeLineEnd(codePoint)) terminators |= uint64_t{1} << (p - chunkStart);
+          p += sequence;
+        }
+        validatedTo = p;
+      }
+      while (terminators != 0) {
+        const Byte* terminator = chunkStart + __builtin_ctzll(terminators);
+        terminators &= terminators - 1;
+        // The LF of a CR LF pair ends nothing: the CR already ended the line.
+        if (*terminator == '\n' && terminator == lineStart && terminator != base_ &&
+            terminator[-1] == '\r') {
+          lineStart = terminator + 1;
+          continue;
+        }
+        line(lineStart, terminator);
+        lineStart = terminator + (*terminator == 0xC2 ? 2 : *terminator == 0xE2 ? 3 : 1);
+      }
+    }
+    if (lineStart < end) line(lineStart, end);
+    if (!found_) return {};
+    return {AreaScan::Result::match,
+            std::string_view(reinterpret_cast<const char*>(bestArea_), bestAreaLength_)};
+  }
+
+ private:
+  // One record, without its terminator. The common case (ASCII key) is
+  // settled here; most lines are rejected at their first compared byte.
+  void line(const Byte* begin, const Byte* end) {
+    const size_t length = static_cast<size_t>(end - begin);
+    if (length < skipped_) return;  // fewer bytes than units needed
+    for (size_t i = 0; i < skipped_; ++i) {
+      if (begin[i] == '|') return;  // key shorter than the calling code
+      if (begin[i] >= 0x80) return lineWithUnicodeKey(begin, end);
+    }
+    size_t i = skipped_;
+    for (; i < length; ++i) {
+      const Byte c = begin[i];
+      if (c == '|') break;
+      if (c >= 0x80) return lineWithUnicodeKey(begin, end);
+      const size_t compared = i - skipped_;
+      if (compared >= national_.size() || national_[compared] != c) return;
+    }
+    candidate(begin, begin + i, i, end);
+  }
+
+  // The same for a key with non-ASCII characters, counting UTF-16 code units.
+  void lineWithUnicodeKey(const Byte* begin, const Byte* end) {
+    const Byte* p = begin;
+    size_t units = 0;
+    size_t compared = 0;
+    while (p < end && *p != '|') {
+      char32_t codePoint;
+      size_t sequence = decodeUtf8(p, end, codePoint);
+      if (sequence == 0) return;
+      char16_t pair[2];
+      size_t count = 1;
+      if (codePoint >= 0x10000) {
+        pair[0] = static_cast<char16_t>(0xD800 + ((codePoint - 0x10000) >> 10));
+        pair[1] = static_cast<char16_t>(0xDC00 + ((codePoint - 0x10000) & 0x3FF));
+        count = 2;
+      } else {
+        pair[0] = static_cast<char16_t>(codePoint);
+      }
+      for (size_t k = 0; k < count; ++k, ++units) {
+        if (units < skipped_) continue;
+        if (compared >= national_.size() || national_[compared] != pair[k]) return;
+        ++compared;
+      }
+      p += sequence;
+    }
+    if (units < skipped_) return;
+    candidate(begin, p, units, end);
+  }
+
+  void candidate(const Byte* begin, const Byte* keyEnd, size_t keyUnits, const Byte* end) {
+    const Byte* area = begin;
+    if (keyEnd != end) {
+      const void* lastBar = memrchr(keyEnd, '|', static_cast<size_t>(end - keyEnd));
+      area = static_cast<const Byte*>(lastBar) + 1;
+    }
+    const size_t keyLength = static_cast<size_t>(keyEnd - begin);
+    if (found_ && keyUnits == bestUnits_) {
+      // Same length: only a repeat of the same key replaces the area text.
+      if (keyLength != bestKeyLength_ || std::memcmp(begin, bestKey_, keyLength) != 0) return;
+    } else if (found_ && keyUnits < bestUnits_) {
+      return;
+    }
+    found_ = true;
+    bestUnits_ = keyUnits;
+    bestKey_ = begin;
+    bestKeyLength_ = keyLength;
+    bestArea_ = area;
+    bestAreaLength_ = static_cast<size_t>(end - area);
+  }
+
+  const Byte* base_;
+  size_t size_;
+  size_t skipped_;
+  std::u16string_view national_;
+
+  bool found_ = false;
+  size_t bestUnits_ = 0;
+  const Byte* bestKey_ = nullptr;
+  size_t bestKeyLength_ = 0;
+  const Byte* bestArea_ = nullptr;
+  size_t bestAreaLength_ = 0;
+};
+
+}  // namespace
+
+AreaScan scanAreaCodes(std::string_view text, size_t skippedUnits,
+                       std::u16string_view nationalNumber) {
+  return Scanner(text, skippedUnits, nationalNumber).run();
+}

@@ -1,0 +1,31 @@
+// Finding the area of a national number in the text of an area-code file, in
+// one pass over its bytes.
+//
+// The text is UTF-8, one record per line. Lines end at LF, CR, CR LF, U+0085,
+// U+2028 and U+2029. A record's key is its text before the first "|" and its
+// area text the text after the last "|" (a line without "|" is both). A key
+// is the calling code (its first `skippedUnits` UTF-16 code units, which are
+// not compared) followed by an area prefix; it matches when the national number
+// begins with that prefix. Nothing is trimmed.
+//
+// Of all matching keys the longest wins, so the most specific area is found;
+// among matching keys of the same length the first in the file wins, and when
+// one key occurs on several lines its last line gives the area text. A key
+// shorter than `skippedUnits` (an empty line, say) never matches.
+//
+// The scan makes no heap allocation and keeps no table: it remembers only the
+// best match so far, as positions within `text`.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+struct AreaScan {
+  enum class Result { noMatch, match, notUtf8 };
+  Result result = Result::noMatch;
+  // On a match: the area text, a view into the scanned text.
+  std::string_view areaText;
+};
+
+AreaScan scanAreaCodes(std::string_view text, size_t skippedUnits,
+                       std::u16string_view nationalNumber);

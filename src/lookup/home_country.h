@@ -1,0 +1,30 @@
+// Settling the user's home calling code and trunk prefix at the start of a
+// lookup.
+//
+// settleHomeCountry() synchronises the preferences, runs loadPrefs, and takes
+// each home value from the preferences when they hold it, otherwise derives it
+// (the calling code from the device region, the trunk prefix from the calling
+// code) and writes it back: "countryCode" only when it was derived (removed
+// when nothing could be derived), "trunkPrefixx" on every run. It finishes by
+// synchronising again.
+//
+// A preference value of the wrong kind raises NSException where it is first
+// tested (a "countryCode" that is not a text), leaving what was written so far.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "host/foundation/object.h"
+
+struct HomeCountry {
+  // The home calling code, or none when neither the preferences nor the device
+  // region give one.
+  std::optional<std::u16string> callingCode;
+  // The home trunk prefix as stored: a text (possibly empty) when derived, or
+  // whatever value the preference holds. Its kind is checked only where a
+  // lookup needs it.
+  id trunkPrefix;
+};
+
+HomeCountry settleHomeCountry();

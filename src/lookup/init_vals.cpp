@@ -1,0 +1,27 @@
+#include "host/foundation/messages.h"
+#include "host/foundation/values.h"
+#include "lookup/area_file.h"
+#include "lookup/home_country.h"
+#include "lookup/lookup.h"
+#include "lookup/normalise.h"
+#include "state/guard.h"
+#include "state/state.h"
+
+void initVals() {
+  guarded([] {
+    HomeCountry home = settleHomeCountry();
+
+    // The lookup works on its own copy of the number: phoneNumber stays as the
+    // caller stored it, so looking the same number up again gives the same
+    // area.
+    const id number = phoneNumber;
+    if (!number || ns::isNull(number) || ns::length(number) == 0) return;
+
+    NumberParts parts = splitNumber(ns::units(number), home);
+    internationalFormat = parts.international ? 1 : 0;
+    if (!parts.lookedUp()) return;
+
+    std::optional<std::u16string> found = findArea(parts.callingCode, parts.nationalNumber);
+    if (found) area = NSString::make(std::move(*found));
+  });
+}

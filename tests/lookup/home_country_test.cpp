@@ -1,0 +1,154 @@
+// Settling the home calling code and trunk prefix from the preferences or the
+// device region, and reading the three preference keys.
+#include <gtest/gtest.h>
+
+#include "host/foundation/preferences.h"
+#include "host/foundation/values.h"
+#include "lookup/home_country.h"
+#include "lookup/lookup.h"
+#include "lookup/preference_keys.h"
+#include "state/ns_exception.h"
+#include "state/state.h"
+#include "support/lookup_fixture.h"
+
+namespace {
+
+using testing_support::LookupTest;
+using testing_support::textOf;
+
+class HomeCountryTest : public LookupTest {
+ protected:
+  // Runs the launch-time lookup (no number) and gives what it stored.
+  void launch() {
+    phoneNumber = nil;
+    initVals();
+  }
+};
+
+TEST_F(HomeCountryTest, DerivedFromTheRegionAndStored) {
+  struct Case {
+    const char* region;
+    const char* callingCode;
+    const char* trunkPrefix;
+  };
+  for (Case c :
+       {Case{"GB", "44", "0"}, Case{"RU", "7", "8"}, Case{"BY", "375", "80"}, Case{"HU", "36", "6"},
+        Case{"US", "1", "1"}, Case{"IT", "39", ""}, Case{"KZ", "77", ""}, Case{"FR", "33", "0"}}) {
+    SCOPED_TRACE(c.region);
+    testing_support::TempDevice fresh;
+    fresh.setRegion(c.region);
+    HomeCountry home = settleHomeCountry();
+    ASSERT_TRUE(home.callingCode);
+    EXPECT_EQ(toUtf8(*home.callingCode), c.callingCode);
+    EXPECT_EQ(textOf(home.trunkPrefix), c.trunkPrefix);
+    EXPECT_TRUE(storedText(kCountryCodeKey, c.callingCode));
+    EXPECT_TRUE(storedText(kTrunkPrefixKey, c.trunkPrefix));
+  }
+}
+
+TEST_F(HomeCountryTest, NoUsableRegionRemovesTheCallingCode) {
+  setPref(kCountryCodeKey, "");
+  for (std::optional<std::string> region :
+       {std::optional<std::string>(), std::optional<std::string>("SS"),
+        std::optional<std::string>("gb")}) {
+    device.setRegion(region);
+    HomeCountry home = settleHomeCountry();
+    EXPECT_FALSE(home.callingCode);
+    EXPECT_EQ(textOf(home.trunkPrefix), "");
+    EXPECT_EQ(storedPref(kCountryCodeKey), nil);
+    EXPECT_TRUE(storedText(kTrunkPrefixKey, ""));
+  }
+}
+
+TEST_F(HomeCountryTest, UserValuesAreKept) {
+  device.setRegion("FR");
+  setPref(kCountryCodeKey, "49");
+  HomeCountry home = settleHomeCountry();
+  EXPECT_EQ(toUtf8(*home.callingCode), "49");
+  EXPECT_TRUE(storedText(kCountryCodeKey, "49"));
+  EXPECT_TRUE(storedText(kTrunkPrefixKey, "0"));  // derived from 49, not from FR
+
+  // Once stored, the trunk prefix is not derived again when the code changes.
+  setPref(kCountryCodeKey, "39");
+  home = settleHomeCountry();
+  EXPECT_EQ(textOf(home.trunkPrefix), "0");
+
+  // An empty trunk prefix is a value: kept and written back.
+  setPref(kCountryCodeKey, "44");
+  setPref(kTrunkPrefixKey, "");
+  home = settleHomeCountry();
+  EXPECT_EQ(textOf(home.trunkPrefix), "");
+  EXPECT_TRUE(storedText(kTrunkPrefixKey, ""));
+}
+
+TEST_F(HomeCountryTest, EmptyOrNullCallingCodeIsDerivedAgain) {
+  device.setRegion("FR");
+  setPref(kCountryCodeKey, "");
+  EXPECT_EQ(toUtf8(*settleHomeCountry().callingCode), "33");
+  EXPECT_TRUE(storedText(kCountryCodeKey, "33"));
+
+  CFPreferencesSetAppValue(kCountryCodeKey, NSNull::null(), kPrefsDomain);
+  device.setRegion("DE");
+  EXPECT_EQ(toUtf8(*settleHomeCountry().callingCode), "49");
+}
+
+TEST_F(HomeCountryTest, CallingCodeWithPlusIsTakenUnchanged) {
+  setPref(kCountryCodeKey, "+44");
+  HomeCountry home = settleHomeCountry();
+  EXPECT_EQ(toUtf8(*home.callingCode), "+44");
+  EXPECT_EQ(textOf(home.trunkPrefix), "");  // no list entry is "+44"
+}
+
+TEST_F(HomeCountryTest, WrongKindCallingCodeStopsTheRunQuietly) {
+  device.setRegion("GB");
+  setPref(kCountryCodeKey, NSNumber::integer(44));
+  launch();  // must not throw
+  EXPECT_EQ(textOf(storedPref(kCountryCodeKey)), "<NSNumber>");
+  EXPECT_EQ(storedPref(kTrunkPrefixKey), nil);  // the run stopped before writing it
+  EXPECT_THROW(settleHomeCountry(), NSException);
+}
+
+TEST_F(HomeCountryTest, LaunchStoresDerivedValues) {
+  device.setRegion("GB");
+  launch();
+  EXPECT_TRUE(storedText(kCountryCodeKey, "44"));
+  EXPECT_TRUE(storedText(kTrunkPrefixKey, "0"));
+}
+
+TEST_F(HomeCountryTest, RecentsConversions) {
+  struct Case {
+    id value;
+    int32_t expected;
+  };
+  const Case cases[] = {
+      {nil, 0},
+      {NSString::fromUtf8("5"), 5},
+      {NSNumber::integer(5), 5},
+      {NSNumber::integer(-3), -3},
+      {NSNumber::real(7.9), 7},
+      {NSNumber::boolean(true), 1},
+      {NSString::fromUtf8("  12 rows"), 12},
+      {NSString::fromUtf8("-4"), -4},
+      {NSString::fromUtf8("rows"), 0},
+      {NSString::fromUtf8("99999999999"), 2147483647},
+      {NSNumber::integer(0x100000005), 5},  // only the low 32 bits count
+  };
+  for (const Case& c : cases) {
+    recentsToShow = 1234;
+    setPref(kRecentsKey, c.value);
+    loadPrefs();
+    EXPECT_EQ(recentsToShow, c.expected) << textOf(c.value).value_or("absent");
+  }
+}
+
+TEST_F(HomeCountryTest, RecentsOfWrongKindKeepsThePreviousCount) {
+  setPref(kCountryCodeKey, "44");
+  setPref(kRecentsKey, NSArray::make({NSString::fromUtf8("5")}));
+  recentsToShow = 9;
+  callingCodePrefs = nil;
+  loadPrefs();
+  EXPECT_EQ(recentsToShow, 9);
+  EXPECT_EQ(textOf(callingCodePrefs), "44");  // read before the failure
+}
+
+}  // namespace

@@ -1,6 +1,9 @@
 // The preference store: one property-list file per application domain, kept as
 // the phone platform keeps them, at
 //   <device root>/var/mobile/Library/Preferences/<domain>.plist
+// A domain that is empty, "." or "..", or holds "/" or U+0000 names no file:
+// it reads nothing, takes no values, and never synchronises. So does every
+// domain while no device root is set.
 //
 // Each process has its own view of a domain: the values read from the file the
 // last time it synchronised, plus the changes it made since. The view is loaded
@@ -8,23 +11,33 @@
 //
 // CFPreferencesAppSynchronize(domain) stores this process's pending changes and
 // picks up what other processes stored since. Under an exclusive lock on
-// "<file>.lock" it re-reads the file, applies the pending changes key by key on
-// top of what is there (so keys set by other processes survive), writes the
-// result atomically (temporary file, fsync, rename) only when it differs from
-// the file, and makes the result this process's view. It returns false, keeping
-// the pending changes for a later try, when the file cannot be written.
+// "<file>.lock" (folders are made as needed) it re-reads the file, applies the
+// pending changes key by key on top of what is there (so keys set by other
+// processes survive), writes the result atomically (temporary file
+// "<file>.tmp", fsync, rename) only when it differs from the file, and makes
+// the result, as the file holds it, this process's view. When no pending change
+// would change the file, it only re-reads the file: nothing is locked, created
+// or written. It returns false, keeping the pending changes for a later try,
+// when the file cannot be written.
 //
-// A file that is not a readable property list (XML or binary) reads as an empty
-// domain. Before such a file is replaced it is renamed to "<file>.corrupt", so
-// nothing unreadable is silently destroyed.
+// A file that is not a readable property list (XML or binary) with a dictionary
+// at its root reads as an empty domain. Before such a file is replaced it is
+// renamed to "<file>.corrupt" (replacing an older one), so nothing unreadable
+// is silently destroyed. Something other than a file standing where the file
+// goes (a folder, say) is never replaced: storing a change gives false. Files
+// are written as XML.
 //
 // Values are platform values (values.h): texts, numbers (integer, real,
-// boolean), arrays, dictionaries, data and dates are stored as such. The null
-// marker can be set in a process's view, where every reader sees it, but a
-// property-list file has no null: it is stored as the key's absence.
+// boolean), arrays, dictionaries, data and dates are stored as such; the
+// details of what a file holds are in plist_codec.h (dates, for one, keep whole
+// seconds). The null marker can be set in a process's view, where every reader
+// of that view sees it until the next synchronisation, but a property-list
+// file has no null: it is stored as the key's absence, and the view after
+// synchronising has no such key. The same holds for anything else a file
+// cannot hold, and for keys containing U+0000.
 //
 // None of these functions raises. They are not thread-safe and are meant for
-// the main thread.
+// the main thread; separate processes may use one domain at once.
 #pragma once
 
 #include <string>
@@ -39,13 +52,18 @@ bool CFPreferencesAppSynchronize(std::string_view domain);
 // The value of `key` in this process's view of `domain`, or nil when absent.
 id CFPreferencesCopyAppValue(std::string_view key, std::string_view domain);
 
+// The keys of this process's view of `domain`, as an NSArray of NSString in
+// the byte order of their UTF-8 form, or nil when the view has none.
+id CFPreferencesCopyKeyList(std::string_view domain);
+
 // Sets `key` to `value` in this process's view; nil removes the key. The
 // change reaches the file at the next CFPreferencesAppSynchronize.
 void CFPreferencesSetAppValue(std::string_view key, const id& value, std::string_view domain);
 
 namespace host {
 
-// The file that holds `domain` under the current device root.
+// The file that holds `domain` under the current device root; the empty text
+// when the domain names no file (see above).
 std::string preferencesPath(std::string_view domain);
 
 // Forgets every domain's in-memory view and pending changes, as a fresh process

@@ -1,0 +1,49 @@
+// Start-up shared by the simulated host programs and the command-line tool:
+// the device root, the device region, and the bundled data that serves as the
+// host application's own resources.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace apps {
+
+// The options every program takes: --root DIR and --region XX (also written
+// --root=DIR, --region=XX). They may stand anywhere among the arguments; "--"
+// ends option parsing.
+struct CommonOptions {
+  std::optional<std::string> root;
+  std::optional<std::string> region;
+  std::vector<std::string> rest;  // the other arguments, in order
+  std::string error;              // set on a usage error
+};
+
+// Parses `argv` (without the program name). `flags` are further options
+// without a value (such as "--outgoing") that are kept in `rest`.
+CommonOptions parseCommonOptions(const std::vector<std::string>& arguments,
+                                 const std::vector<std::string>& flags = {});
+
+// The device root to use: --root, else $ZELVORA_ROOT, else
+// $XDG_DATA_HOME/zelvora/device (or ~/.local/share/zelvora/device). The
+// folder is created when missing; an error names what went wrong.
+struct RootChoice {
+  std::string root;
+  std::string error;
+};
+RootChoice chooseDeviceRoot(const std::optional<std::string>& explicitRoot);
+
+// The folder of the bundled data (holding "codes/"): <prefix>/share/zelvora
+// for an installed program, or the source tree's data folder for a program
+// run from its build folder.
+std::string bundledDataDir();
+
+// The folder that holds the running program.
+std::string programDir();
+
+// Sets the device root, the region (from --region, $ZELVORA_REGION or the
+// locale) and the application resources for this process. Returns an error
+// text for an unusable root or region, else empty.
+std::string setUpDevice(const CommonOptions& options);
+
+}  // namespace apps

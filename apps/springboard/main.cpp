@@ -1,0 +1,254 @@
+// SpringBoard: the simulated home screen.
+//
+// It registers the home screen's classes (SpringBoard, SBAlertWindow), lets
+// the extension loader load what is meant for "com.apple.springboard", calls
+// -applicationDidFinishLaunching: once, and then reads commands from standard
+// input, one per line:
+//   call NUMBER       a call rings in (telephony status 4)
+//   outgoing NUMBER   a call is being placed (status 3)
+//   answer            the call is answered (status 1)
+//   end               the call ends (status 5)
+//   refresh           the call alert is shown again
+//   quit              (or end of input) the home screen stops
+// After each command it prints the call alert window as it now looks.
+// Notifications from other processes (a settings change) arrive through the
+// main run loop meanwhile.
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "common/host_setup.h"
+#include "host/foundation/values.h"
+#include "host/loader/loader.h"
+#include "host/notify/run_loop.h"
+#include "host/notify/telephony.h"
+#include "host/runtime/objc.h"
+#include "host/ui/uikit.h"
+
+namespace {
+
+constexpr const char* kBundleIdentifier = "com.apple.springboard";
+
+struct HomeScreen {
+  id application;
+  id alertWindow;
+  id titleLabel;
+  id numberLabel;
+  id currentCall;
+  bool alertShown = false;
+  bool commandRunning = false;  // a command's effects are still queued
+  std::string pendingInput;
+  bool inputEnded = false;
+};
+
+HomeScreen& home() {
+  static HomeScreen* screen = new HomeScreen;
+  return *screen;
+}
+
+// -[SpringBoard applicationDidFinishLaunching:]: the home screen's own launch
+// work (nothing to do here).
+void springBoardDidFinishLaunching(id, SEL, id) {}
+
+// -[SBAlertWindow stackedAlertsIncludingActiveAlert:]: the alerts the window
+// stacks, the active one included when asked.
+id alertWindowStackedAlerts(id, SEL, BOOL includingActiveAlert) {
+  std::vector<id> alerts;
+  if (home().alertShown && includingActiveAlert)
+    alerts.push_back(NSString::fromUtf8("SBCallAlert"));
+  return NSArray::make(std::move(alerts));
+}
+
+void registerHomeScreenClasses() {
+  host::registerUIKitClasses();
+  Class springBoard = objc_registerClass("SpringBoard", NSObjectClass());
+  class_addMethod(springBoard, sel_registerName("applicationDidFinishLaunching:"),
+                  &springBoardDidFinishLaunching);
+  Class alertWindow = objc_registerClass("SBAlertWindow", objc_getClass("UIWindow"));
+  class_addMethod(alertWindow, sel_registerName("stackedAlertsIncludingActiveAlert:"),
+                  &alertWindowStackedAlerts);
+}
+
+id makeLabel(CGRect frame) {
+  id label = msg<id(CGRect)>(msg<id()>(objc_getClass("UILabel"), "alloc"), "initWithFrame:", frame);
+  msg<void(NSInteger)>(label, "setTextAlignment:", NSTextAlignmentCenter);
+  msg<void(id)>(label, "setTextColor:", msg<id()>(objc_getClass("UIColor"), "whiteColor"));
+  return label;
+}
+
+void buildAlertWindow() {
+  HomeScreen& screen = home();
+  screen.alertWindow = msg<id(CGRect)>(msg<id()>(objc_getClass("SBAlertWindow"), "alloc"),
+                                       "initWithFrame:", CGRectMake(0, 0, 320, 480));
+  screen.titleLabel = makeLabel(CGRectMake(0, 176, 320, 22));
+  screen.numberLabel = makeLabel(CGRectMake(0, 220, 320, 22));
+  msg<void(id)>(screen.alertWindow, "addSubview:", screen.titleLabel);
+  msg<void(id)>(screen.alertWindow, "addSubview:", screen.numberLabel);
+}
+
+// Asks the window for its alerts, as the home screen does whenever the call
+// alert is shown or refreshed.
+void refreshAlert() {
+  id alerts = msg<id(BOOL)>(home().alertWindow, "stackedAlertsIncludingActiveAlert:", true);
+  (void)alerts;
+}
+
+// The home screen's own view of the telephony service: it updates the call
+// alert on the next turn of the run loop, as the real one does.
+void observeCalls(CFNotificationCenterRef, void*, CFStringRef name, const void*,
+                  CFDictionaryRef userInfo) {
+  if (!objectAs<NSString>(name) ||
+      objectAs<NSString>(name)->units() !=
+          objectAs<NSString>(kCTCallStatusChangeNotification)->units()) {
+    return;
+  }
+  auto* info = objectAs<NSDictionary>(userInfo);
+  if (!info) return;
+  int status = 0;
+  id number;
+  if (auto found = info->entries().find("kCTCallStatus"); found != info->entries().end()) {
+    if (auto* value = objectAs<NSNumber>(found->second)) status = value->int32Value();
+  }
+  if (auto found = info->entries().find("kCTCall"); found != info->entries().end()) {
+    number = CTCallCopyAddress(kCFAllocatorDefault, found->second);
+  }
+  host::RunLoop::main().perform([status, number] {
+    HomeScreen& screen = home();
+    const char* title = status == kCTCallStatusIncoming   ? "Incoming call"
+                        : status == kCTCallStatusDialing  ? "Calling"
+                        : status == kCTCallStatusAnswered ? "Connected"
+                                                          : "Call ended";
+    screen.alertShown = status == kCTCallStatusIncoming || status == kCTCallStatusDialing;
+    msg<void(id)>(screen.titleLabel, "setText:", NSString::fromUtf8(title));
+    if (screen.alertShown) msg<void(id)>(screen.numberLabel, "setText:", number);
+    refreshAlert();
+  });
+}
+
+void printWindow(const std::string& command) {
+  std::cout << "-- " << command << "\n" << host::drawWindow(home().alertWindow) << std::flush;
+}
+
+void handleLine(const std::string& line);
+
+// Takes the next complete line of input, if any, and handles it; each command
+// gets its own turn of the run loop so that what it set off happens first.
+void nextCommand() {
+  HomeScreen& screen = home();
+  if (screen.commandRunning) return;
+  size_t end = screen.pendingInput.find('\n');
+  if (end == std::string::npos) {
+    if (screen.inputEnded) {
+      if (!screen.pendingInput.empty()) {
+        std::string last = std::move(screen.pendingInput);
+        screen.pendingInput.clear();
+        handleLine(last);
+      }
+      host::RunLoop::main().perform([] { host::RunLoop::main().stop(); });
+    }
+    return;
+  }
+  std::string line = screen.pendingInput.substr(0, end);
+  screen.pendingInput.erase(0, end + 1);
+  handleLine(line);
+}
+
+void handleLine(const std::string& rawLine) {
+  std::string line = rawLine;
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  size_t space = line.find(' ');
+  std::string command = line.substr(0, space);
+  std::string argument = space == std::string::npos ? "" : line.substr(space + 1);
+  auto after = [line] {
+    printWindow(line);
+    home().commandRunning = false;
+    nextCommand();
+  };
+  if (command.empty()) {
+    nextCommand();
+    return;
+  }
+  if (command == "call" || command == "outgoing") {
+    if (argument.empty()) {
+      std::cout << "SpringBoard: " << command << " needs a number\n" << std::flush;
+      nextCommand();
+      return;
+    }
+    home().currentCall = host::makeCall(NSString::fromUtf8(argument));
+    host::postCallStatus(home().currentCall,
+                         command == "call" ? kCTCallStatusIncoming : kCTCallStatusDialing);
+  } else if (command == "answer") {
+    host::postCallStatus(home().currentCall, kCTCallStatusAnswered);
+  } else if (command == "end") {
+    host::postCallStatus(home().currentCall, kCTCallStatusDisconnected);
+    home().currentCall = nil;
+  } else if (command == "refresh") {
+    host::RunLoop::main().perform(&refreshAlert);
+  } else if (command == "quit") {
+    home().commandRunning = true;  // nothing after it is read
+    host::RunLoop::main().perform([] { host::RunLoop::main().stop(); });
+    return;
+  } else {
+    std::cout << "SpringBoard: unknown command \"" << command
+              << "\" (call, outgoing, answer, end, refresh, quit)\n"
+              << std::flush;
+    nextCommand();
+    return;
+  }
+  home().commandRunning = true;
+  host::RunLoop::main().perform(after);
+}
+
+void readInput() {
+  HomeScreen& screen = home();
+  char buffer[4096];
+  ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
+  if (got < 0 && (errno == EINTR || errno == EAGAIN)) return;
+  if (got <= 0) {
+    screen.inputEnded = true;
+    host::RunLoop::main().removeSource(STDIN_FILENO);
+  } else {
+    screen.pendingInput.append(buffer, static_cast<size_t>(got));
+  }
+  nextCommand();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  apps::CommonOptions options =
+      apps::parseCommonOptions(std::vector<std::string>(argv + 1, argv + argc));
+  if (options.error.empty() && !options.rest.empty()) {
+    options.error = "unexpected argument " + options.rest.front();
+  }
+  if (!options.error.empty()) {
+    std::cerr << "SpringBoard: " << options.error << "\n";
+    return 2;
+  }
+  if (std::string error = apps::setUpDevice(options); !error.empty()) {
+    std::cerr << "SpringBoard: " << error << "\n";
+    return 2;
+  }
+
+  registerHomeScreenClasses();
+  CTTelephonyCenterAddObserver(CTTelephonyCenterGetDefault(), nullptr, &observeCalls, nil, nullptr,
+                               CFNotificationSuspensionBehaviorDeliverImmediately);
+  host::LoadReport report = host::loadExtensions(kBundleIdentifier);
+  for (const auto& problem : report.problems) std::cerr << "SpringBoard: " << problem << "\n";
+
+  buildAlertWindow();
+  home().application = msg<id()>(msg<id()>(objc_getClass("SpringBoard"), "alloc"), "init");
+  msg<void(id)>(home().application, "applicationDidFinishLaunching:", home().application);
+
+  std::cout << "SpringBoard: home screen up";
+  for (const auto& name : report.loaded) std::cout << ", " << name << " loaded";
+  std::cout << "\n" << std::flush;
+
+  host::RunLoop::main().addSource(STDIN_FILENO, &readInput);
+  host::RunLoop::main().run();
+  return 0;
+}

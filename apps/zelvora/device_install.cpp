@@ -1,0 +1,62 @@
+#include "device_install.h"
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+
+#include "common/host_setup.h"
+#include "host/foundation/files.h"
+#include "lookup/area_file.h"
+
+namespace fs = std::filesystem;
+
+namespace zelvora {
+namespace {
+
+std::string installFile(const fs::path& from, const fs::path& folder) {
+  std::string wanted;
+  if (!host::readWholeFile(from.string(), wanted)) return "cannot read " + from.string();
+  const fs::path target = folder / from.filename();
+  std::string present;
+  if (host::readWholeFile(target.string(), present) && present == wanted) return {};
+
+  const fs::path temporary =
+      folder / ("." + from.filename().string() + "." + std::to_string(::getpid()) + ".tmp");
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out.write(wanted.data(), static_cast<std::streamsize>(wanted.size()));
+    if (!out.flush()) {
+      std::error_code ignored;
+      fs::remove(temporary, ignored);
+      return "cannot write " + temporary.string();
+    }
+  }
+  std::error_code error;
+  fs::rename(temporary, target, error);
+  if (error) {
+    fs::remove(temporary, error);
+    return "cannot install " + target.string();
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string installExtension(const std::string& root) {
+  const fs::path folder = fs::path(root) / "Library/MobileSubstrate/DynamicLibraries";
+  std::error_code error;
+  fs::create_directories(folder, error);
+  if (error) return "cannot create " + folder.string() + ": " + error.message();
+  fs::create_directories(fs::path(root) / std::string(kAreaCodeFolder).substr(1), error);
+  if (error) return "cannot create the area-code folder under " + root + ": " + error.message();
+  const fs::path built = apps::programDir();
+  for (const char* name : {"ZelvoraPro.dylib", "ZelvoraPro.plist"}) {
+    if (std::string problem = installFile(built / name, folder); !problem.empty()) return problem;
+  }
+  return {};
+}
+
+}  // namespace zelvora

@@ -1,0 +1,39 @@
+// zelvora home: the home screen's launch-time lookup. Runs initVals with no
+// number, which settles the home calling code and trunk prefix and stores what
+// it derived, then prints them: calling code, a tab, trunk prefix.
+#include <iostream>
+
+#include "commands.h"
+#include "home_check.h"
+#include "host/foundation/preferences.h"
+#include "host/foundation/values.h"
+#include "lookup/lookup.h"
+#include "lookup/preference_keys.h"
+#include "settings_values.h"
+#include "state/state.h"
+
+namespace zelvora {
+
+int runHome(const Arguments& arguments) {
+  if (!arguments.empty()) return fail(2, "home takes no arguments");
+  if (std::string problem = preferencesProblem(); !problem.empty()) return fail(1, problem);
+  phoneNumber = nil;
+  initVals();
+  if (!CFPreferencesAppSynchronize(kPrefsDomain)) {
+    return fail(1, "could not store the preferences in " + host::preferencesPath(kPrefsDomain));
+  }
+  std::string fields[2];
+  const std::string_view keys[2] = {kCountryCodeKey, kTrunkPrefixKey};
+  for (int i = 0; i < 2; ++i) {
+    id value = CFPreferencesCopyAppValue(keys[i], kPrefsDomain);
+    if (value && !objectAs<NSString>(value)) {
+      return fail(1, std::string(keys[i]) + " holds " + describeKind(value) +
+                         ", not a text; fix it with zelvora settings set or unset");
+    }
+    if (value) fields[i] = toUtf8(objectAs<NSString>(value)->units());
+  }
+  std::cout << fields[0] << '\t' << fields[1] << '\n';
+  return 0;
+}
+
+}  // namespace zelvora

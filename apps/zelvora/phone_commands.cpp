@@ -1,0 +1,148 @@
+// zelvora call, recents and springboard: the simulated phone, with the
+// library loaded into its host programs the way the hooking host loads it.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <iostream>
+
+#include "commands.h"
+#include "device_install.h"
+
+namespace zelvora {
+namespace {
+
+struct Prepared {
+  std::vector<std::string> hostArguments;  // --root ROOT [--region XX]
+  std::string error;
+};
+
+// Chooses and prepares the device root and the options the host program gets.
+Prepared prepareDevice(const apps::CommonOptions& options) {
+  apps::RootChoice root = apps::chooseDeviceRoot(options.root);
+  if (!root.error.empty()) return {{}, root.error};
+  if (std::string problem = installExtension(root.root); !problem.empty()) return {{}, problem};
+  Prepared prepared;
+  prepared.hostArguments = {"--root", root.root};
+  if (options.region) {
+    prepared.hostArguments.push_back("--region");
+    prepared.hostArguments.push_back(*options.region);
+  }
+  return prepared;
+}
+
+std::vector<char*> argvOf(std::vector<std::string>& arguments) {
+  std::vector<char*> argv;
+  for (auto& argument : arguments) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+  return argv;
+}
+
+// Runs a host program from beside the tool, feeding `input` to its standard
+// input when given; gives its exit status.
+int runHostProgram(const std::string& program, std::vector<std::string> arguments,
+                   const std::string* input) {
+  const std::string path = apps::programDir() + "/" + program;
+  arguments.insert(arguments.begin(), path);
+  int pipeEnds[2] = {-1, -1};
+  if (input && ::pipe(pipeEnds) != 0) return fail(1, "cannot start " + program + ": no pipe");
+  std::cout << std::flush;
+  pid_t child = ::fork();
+  if (child < 0) return fail(1, "cannot start " + program + ": " + std::strerror(errno));
+  if (child == 0) {
+    if (input) {
+      ::dup2(pipeEnds[0], STDIN_FILENO);
+      ::close(pipeEnds[0]);
+      ::close(pipeEnds[1]);
+    }
+    std::vector<char*> argv = argvOf(arguments);
+    ::execv(path.c_str(), argv.data());
+    std::cerr << "zelvora: cannot start " << path << ": " << std::strerror(errno) << "\n";
+    ::_exit(127);
+  }
+  if (input) {
+    ::close(pipeEnds[0]);
+    // A host program that stops early must not take the tool down with it.
+    std::signal(SIGPIPE, SIG_IGN);
+    size_t written = 0;
+    while (written < input->size()) {
+      ssize_t count = ::write(pipeEnds[1], input->data() + written, input->size() - written);
+      if (count < 0 && errno == EINTR) continue;
+      if (count <= 0) break;
+      written += static_cast<size_t>(count);
+    }
+    ::close(pipeEnds[1]);
+  }
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  return fail(1, program + " stopped by signal " + std::to_string(WTERMSIG(status)));
+}
+
+bool singleLine(const std::string& text) {
+  return text.find_first_of("\r\n") == std::string::npos;
+}
+
+}  // namespace
+
+int runCall(const Arguments& arguments, const apps::CommonOptions& options) {
+  bool outgoing = false;
+  std::vector<std::string> numbers;
+  for (const auto& argument : arguments) {
+    if (argument == "--outgoing") {
+      outgoing = true;
+    } else {
+      numbers.push_back(argument);
+    }
+  }
+  if (numbers.size() != 1) return fail(2, "usage: zelvora call NUMBER [--outgoing]");
+  if (!singleLine(numbers[0])) return fail(2, "the number must not contain a line break");
+  Prepared prepared = prepareDevice(options);
+  if (!prepared.error.empty()) return fail(1, prepared.error);
+  const std::string script =
+      std::string(outgoing ? "outgoing " : "call ") + numbers[0] + "\nanswer\nquit\n";
+  return runHostProgram("SpringBoard", prepared.hostArguments, &script);
+}
+
+int runRecents(const Arguments& arguments, const apps::CommonOptions& options) {
+  std::vector<std::string> numbers;
+  bool again = false;
+  for (const auto& argument : arguments) {
+    if (argument == "--again") {
+      again = true;
+    } else {
+      numbers.push_back(argument);
+    }
+  }
+  if (numbers.empty()) return fail(2, "usage: zelvora recents NUMBER... [--again]");
+  Prepared prepared = prepareDevice(options);
+  if (!prepared.error.empty()) return fail(1, prepared.error);
+  std::vector<std::string> hostArguments = prepared.hostArguments;
+  if (again) hostArguments.push_back("--again");
+  hostArguments.push_back("--");
+  hostArguments.insert(hostArguments.end(), numbers.begin(), numbers.end());
+  return runHostProgram("MobilePhone", hostArguments, nullptr);
+}
+
+int runSpringBoard(const Arguments& arguments, const apps::CommonOptions& options) {
+  if (!arguments.empty())
+    return fail(2, "springboard takes no arguments; it reads commands from standard input");
+  Prepared prepared = prepareDevice(options);
+  if (!prepared.error.empty()) return fail(1, prepared.error);
+  std::vector<std::string> hostArguments = prepared.hostArguments;
+  const std::string path = apps::programDir() + "/SpringBoard";
+  hostArguments.insert(hostArguments.begin(), path);
+  std::vector<char*> argv = argvOf(hostArguments);
+  ::execv(path.c_str(), argv.data());
+  return fail(1, "cannot start " + path + ": " + std::strerror(errno));
+}
+
+int fail(int status, const std::string& message) {
+  std::cerr << "zelvora: " << message << "\n";
+  return status;
+}
+
+}  // namespace zelvora

@@ -1,0 +1,79 @@
+// zelvora settings: the settings editor of ZelvoraPro.
+//
+//   settings                  every stored key with its value and kind
+//   settings get KEY          the value (exit 1, nothing printed, when absent)
+//   settings set KEY VALUE    checks the value, stores it, tells running processes
+//   settings unset KEY        removes the key, tells running processes
+//
+// A change is stored and then announced with the Darwin notification that the
+// library listens for, so a running home screen uses it at its next lookup.
+// A value that fails its check changes nothing.
+#include <iostream>
+
+#include "commands.h"
+#include "home_check.h"
+#include "host/foundation/preferences.h"
+#include "host/foundation/values.h"
+#include "host/notify/darwin.h"
+#include "lookup/preference_keys.h"
+#include "settings_values.h"
+
+namespace zelvora {
+namespace {
+
+int store(std::string_view key, const id& value) {
+  if (std::string problem = preferencesProblem(); !problem.empty()) return fail(1, problem);
+  CFPreferencesSetAppValue(key, value, kPrefsDomain);
+  if (!CFPreferencesAppSynchronize(kPrefsDomain)) {
+    return fail(1, "could not store the preferences in " + host::preferencesPath(kPrefsDomain));
+  }
+  CFNotificationCenterPostNotification(CFNotificationCenterGetDarwinNotifyCenter(),
+                                       NSString::fromUtf8(kSettingsChangedName), nullptr, nil,
+                                       true);
+  return 0;
+}
+
+int list() {
+  CFPreferencesAppSynchronize(kPrefsDomain);
+  id keys = CFPreferencesCopyKeyList(kPrefsDomain);
+  if (auto* names = objectAs<NSArray>(keys)) {
+    for (const id& name : names->items()) {
+      std::string key = toUtf8(objectAs<NSString>(name)->units());
+      id value = CFPreferencesCopyAppValue(key, kPrefsDomain);
+      std::cout << key << '\t' << describeValue(value) << '\t' << describeKind(value) << '\n';
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+int runSettings(const Arguments& arguments) {
+  if (arguments.empty()) return list();
+  const std::string& verb = arguments[0];
+  if (verb == "get") {
+    if (arguments.size() != 2) return fail(2, "usage: zelvora settings get KEY");
+    CFPreferencesAppSynchronize(kPrefsDomain);
+    id value = CFPreferencesCopyAppValue(arguments[1], kPrefsDomain);
+    if (!value) return 1;
+    std::cout << describeValue(value) << '\n';
+    return 0;
+  }
+  if (verb == "set") {
+    if (arguments.size() != 3) return fail(2, "usage: zelvora settings set KEY VALUE");
+    CheckedValue checked = checkSetting(arguments[1], arguments[2]);
+    if (!checked.error.empty()) return fail(2, checked.error);
+    return store(arguments[1], checked.value);
+  }
+  if (verb == "unset") {
+    if (arguments.size() != 2) return fail(2, "usage: zelvora settings unset KEY");
+    if (!knownSetting(arguments[1])) {
+      return fail(2, "unknown setting \"" + arguments[1] +
+                         "\" (the settings are countryCode, trunkPrefixx and recents)");
+    }
+    return store(arguments[1], nil);
+  }
+  return fail(2, "unknown settings command \"" + verb + "\" (get, set, unset)");
+}
+
+}  // namespace zelvora

@@ -1,0 +1,30 @@
+// Showing and checking the values of the settings.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "host/foundation/object.h"
+
+namespace zelvora {
+
+// "text", "integer", "real", "boolean", "null", "array", "dictionary", "data"
+// or "date".
+std::string describeKind(const id& value);
+// The value in one line: a text as it is, numbers in decimal, booleans as
+// true/false, collections in brackets, data as its length, dates in UTC.
+std::string describeValue(const id& value);
+
+// Checks `text` for `key` and gives the value to store, or an error naming the
+// problem: "countryCode" takes decimal digits without "+", "trunkPrefixx"
+// digits or nothing, "recents" a whole number (stored as a number).
+struct CheckedValue {
+  id value;
+  std::string error;
+};
+CheckedValue checkSetting(std::string_view key, std::string_view text);
+
+// Whether `key` is one of the three settings.
+bool knownSetting(std::string_view key);
+
+}  // namespace zelvora

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Builds everything and runs the whole test suite: the tests with warnings as
+# errors, the same tests under AddressSanitizer and UndefinedBehaviorSanitizer,
+# a bounded fuzzing run, and a quick pass over the benchmarks.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+tools/install-deps.sh
+jobs=2
+
+echo "== build and test"
+cmake -S . -B build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELVORA_WERROR=ON >/dev/null
+cmake --build build/test -j$jobs
+ctest --test-dir build/test --output-on-failure -j$jobs
+
+echo "== build and test under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DZELVORA_WERROR=ON -DZELVORA_SANITIZE=ON \
+  -DZELVORA_BENCH=OFF >/dev/null
+cmake --build build/asan -j$jobs
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build/asan --output-on-failure -j$jobs
+
+echo "== fuzz the lookup for a minute"
+cmake -S . -B build/fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DZELVORA_WERROR=ON -DZELVORA_FUZZ=ON -DZELVORA_TESTS=OFF -DZELVORA_BENCH=OFF >/dev/null
+cmake --build build/fuzz -j$jobs --target lookup_fuzzer
+mkdir -p build/fuzz/corpus
+build/fuzz/bin/lookup_fuzzer -max_total_time=60 -rss_limit_mb=2048 -print_final_stats=1 \
+  build/fuzz/corpus tests/fuzz/seeds
+
+echo "== benchmarks, one quick pass"
+build/test/bin/lookup_benchmark --benchmark_min_time=0.05

@@ -1,6 +1,8 @@
 #include "lookup/area_scan.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #if defined(__SSE2__)
@@ -73,13 +75,45 @@ void classifyChunk(const Byte* chunk, uint64_t& terminators, uint64_t& high) {
 #endif
 }
 
+constexpr uint64_t kHighBits = 0x8080808080808080ull;
+
+// Eight bytes from `p`, the first in the lowest position.
+uint64_t load64(const Byte* p) {
+  uint64_t word;
+  std::memcpy(&word, p, sizeof word);
+  if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+  return word;
+}
+
+// The bytes at which a key can end, or which need a closer look: "|", LF,
+// CR, NUL and every non-ASCII byte.
+constexpr auto kEndsKeyOrUnusual = [] {
+  std::array<bool, 256> table{};
+  table['|'] = table['\n'] = table['\r'] = table[0] = true;
+  for (int b = 0x80; b < 0x100; ++b) table[b] = true;
+  return table;
+}();
+
 class Scanner {
  public:
   Scanner(std::string_view text, size_t skippedUnits, std::u16string_view nationalNumber)
       : base_(reinterpret_cast<const Byte*>(text.data())),
         size_(text.size()),
         skipped_(skippedUnits),
-        national_(nationalNumber) {}
+        national_(nationalNumber) {
+    // The number's first eight code units packed as bytes, zeros beyond its
+    // end, for comparing eight key bytes at once: only when they are ASCII
+    // and the calling code fits in one word too.
+    wordsUsable_ = skipped_ <= 8;
+    for (size_t k = 0; k < 8 && k < national_.size(); ++k) {
+      const char16_t unit = national_[k];
+      if (unit >= 0x80 || kEndsKeyOrUnusual[unit]) wordsUsable_ = false;
+      nationalWord_ |= static_cast<uint64_t>(unit & 0x7F) << (8 * k);
+    }
+    // Non-ASCII bytes within the calling-code part shift the count of code
+    // units, so such lines go the byte-by-byte way.
+    if (skipped_ > 0 && skipped_ <= 8) headHighBits_ = kHighBits >> (8 * (8 - skipped_));
+  }
 
   AreaScan run() {
     const Byte* end = base_ + size_;
@@ -119,6 +153,19 @@ class Scanner {
         }
         validatedTo = p;
       }
+      if (high == 0 && skipped_ > 0) {
+        // The common case: an ASCII stretch, so every line ends at one LF or
+        // CR byte. The empty "line" between the CR and LF of a pair is shorter
+        // than the calling code and is passed over like any empty line.
+        while (terminators != 0) {
+          const Byte* terminator = chunkStart + __builtin_ctzll(terminators);
+          terminators &= terminators - 1;
+          const Byte* begin = lineStart;
+          lineStart = terminator + 1;
+          if (static_cast<size_t>(terminator - begin) >= skipped_) line(begin, terminator);
+        }
+        continue;
+      }
       while (terminators != 0) {
         const Byte* terminator = chunkStart + __builtin_ctzll(terminators);
         terminators &= terminators - 1;
@@ -139,11 +186,30 @@ class Scanner {
   }
 
  private:
-  // One record, without its terminator. The common case (ASCII key) is
-  // settled here; most lines are rejected at their first compared byte.
-  void line(const Byte* begin, const Byte* end) {
+  // One record, without its terminator. Nearly every line is turned away
+  // here after one comparison of eight bytes: the key's first bytes after the
+  // calling code against the number's first bytes. Where they first differ,
+  // the key has not ended (the number holds no "|" or line end, and the
+  // zeros past its end match no key byte), so an ordinary character there
+  // means the key is not a prefix of the number. Only the rare line where they
+  // differ at "|", a line end, a NUL or a non-ASCII byte, or not at all, is
+  // examined byte by byte.
+  [[gnu::always_inline]] void line(const Byte* begin, const Byte* end) {
+    if (!wordsUsable_ || begin + skipped_ + 8 > base_ + size_) return lineByBytes(begin, end);
+    if (load64(begin) & headHighBits_) return lineByBytes(begin, end);
+    const uint64_t difference = load64(begin + skipped_) ^ nationalWord_;
+    if (difference != 0 &&
+        !kEndsKeyOrUnusual[begin[skipped_ +
+                                 static_cast<size_t>(__builtin_ctzll(difference)) / 8]]) {
+      return;
+    }
+    lineByBytes(begin, end);
+  }
+
+  // The same, a byte at a time.
+  [[gnu::noinline]] void lineByBytes(const Byte* begin, const Byte* end) {
     const size_t length = static_cast<size_t>(end - begin);
-    if (length < skipped_) return;  // fewer bytes than units needed
+    if (length < skipped_) return;
     for (size_t i = 0; i < skipped_; ++i) {
       if (begin[i] == '|') return;  // key shorter than the calling code
       if (begin[i] >= 0x80) return lineWithUnicodeKey(begin, end);
@@ -160,7 +226,7 @@ class Scanner {
   }
 
   // The same for a key with non-ASCII characters, counting UTF-16 code units.
-  void lineWithUnicodeKey(const Byte* begin, const Byte* end) {
+  [[gnu::noinline]] void lineWithUnicodeKey(const Byte* begin, const Byte* end) {
     const Byte* p = begin;
     size_t units = 0;
     size_t compared = 0;
@@ -188,7 +254,8 @@ class Scanner {
     candidate(begin, p, units, end);
   }
 
-  void candidate(const Byte* begin, const Byte* keyEnd, size_t keyUnits, const Byte* end) {
+  [[gnu::noinline]] void candidate(const Byte* begin, const Byte* keyEnd, size_t keyUnits,
+                                   const Byte* end) {
     const Byte* area = begin;
     if (keyEnd != end) {
       const void* lastBar = memrchr(keyEnd, '|', static_cast<size_t>(end - keyEnd));
@@ -213,6 +280,9 @@ class Scanner {
   size_t size_;
   size_t skipped_;
   std::u16string_view national_;
+  uint64_t nationalWord_ = 0;
+  uint64_t headHighBits_ = 0;
+  bool wordsUsable_ = false;
 
   bool found_ = false;
   size_t bestUnits_ = 0;

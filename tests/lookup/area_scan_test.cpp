@@ -148,16 +148,36 @@ std::optional<std::u16string> reference(const std::string& text, size_t skipped,
 
 TEST(AreaScan, AgreesWithReferenceOnRandomFiles) {
   std::mt19937 random(20261208);
-  const std::vector<std::string> pieces = {"4", "4", "2",  "0",        "1",           "7",
-                                           "|", "|", "\n", "\r",       "\r\n",        "a",
-                                           " ", "ä", "😀",  "\xC2\x85", "\xE2\x80\xA8"};
-  for (int round = 0; round < 3000; ++round) {
+  // Mostly key digits and bars, with every line end, non-ASCII text and NUL.
+  const std::vector<std::string> pieces = {"4",
+                                           "4",
+                                           "2",
+                                           "0",
+                                           "1",
+                                           "7",
+                                           "|",
+                                           "|",
+                                           "\n",
+                                           "\r",
+                                           "a",
+                                           " ",
+                                           "\r\n",
+                                           "4420",
+                                           "ä",
+                                           "😀",
+                                           "\xC2\x85",
+                                           "\xE2\x80\xA8",
+                                           std::string(1, '\0')};
+  // Numbers are mostly digits, sometimes with what the eight-byte comparison
+  // must not be used for.
+  const std::u16string numberUnits = std::u16string(u"0124012401240124|ä\n") + char16_t(0);
+  for (int round = 0; round < 20000; ++round) {
     std::string text;
     int length = static_cast<int>(random() % 300);
     for (int i = 0; i < length; ++i) text += pieces[random() % pieces.size()];
     std::u16string national;
-    int digits = static_cast<int>(random() % 6);
-    for (int i = 0; i < digits; ++i) national += u"0124"[random() % 4];
+    int digits = static_cast<int>(random() % 12);
+    for (int i = 0; i < digits; ++i) national += numberUnits[random() % numberUnits.size()];
     size_t skipped = random() % 3;
     AreaScan result = scanAreaCodes(text, skipped, national);
     ASSERT_NE(result.result, AreaScan::Result::notUtf8);

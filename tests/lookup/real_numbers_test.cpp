@@ -1,0 +1,110 @@
+// Real numbers from many countries against the bundled data, with the areas
+// that libphonenumber's own geocoder (Debian's python3-phonenumbers 8.12.57,
+// language "en") gives for them. The device's data folder is empty, so every
+// lookup reads the bundled files as the application's resources.
+#include <gtest/gtest.h>
+
+#include "lookup/preference_keys.h"
+#include "support/lookup_fixture.h"
+
+namespace {
+
+using testing_support::LookupTest;
+
+struct Case {
+  const char* number;
+  const char* area;
+};
+
+class RealNumbers : public LookupTest {};
+
+TEST_F(RealNumbers, InternationalNumbersFromAnyHomeCountry) {
+  device.setRegion("GB");
+  const Case cases[] = {
+      {"+44 20 7946 0000", "London"},
+      {"+44 161 496 0000", "Manchester"},
+      {"+44 131 496 0000", "Edinburgh"},
+      {"+44 29 2018 0000", "Cardiff"},
+      {"+1 212 555 0100", "New York, NY"},
+      {"+1 415 555 0100", "San Francisco, CA"},
+      {"+1 312 555 0100", "Chicago, IL"},
+      {"+1 416 555 0100", "Ontario"},
+      {"+1 604 555 0100", "British Columbia"},
+      {"+49 30 1234567", "Berlin"},
+      {"+49 89 1234567", "Munich"},
+      {"+49 40 1234567", "Hamburg"},
+      {"+33 1 42 68 53 00", "Paris"},
+      {"+33 4 91 12 34 56", "Marseille"},
+      {"+39 06 6988 1234", "Vatican City"},
+      {"+39 02 1234 5678", "Milan"},
+      {"+39 011 123 4567", "Turin"},
+      {"+34 91 123 45 67", "Madrid"},
+      {"+34 93 123 45 67", "Barcelona"},
+      {"+31 20 123 4567", "Amsterdam"},
+      {"+41 44 123 45 67", "Zurich"},
+      {"+46 8 123 456 78", "Stockholm"},
+      {"+48 22 123 45 67", "Warsaw"},
+      {"+420 2 1234 5678", "Prague"},
+      {"+7 495 123 45 67", "Moscow"},
+      {"+7 812 123 45 67", "St Petersburg"},
+      {"+86 10 6552 9988", "Beijing"},
+      {"+86 21 6123 4567", "Shanghai"},
+      {"+86 20 8123 4567", "Guangzhou, Guangdong"},
+      {"+81 3 1234 5678", "Tokyo"},
+      {"+81 6 1234 5678", "Osaka, Osaka"},
+      {"+82 2 123 4567", "Seoul"},
+      {"+61 2 9123 4567", "Sydney"},
+      {"+55 11 3123 4567", "São Paulo"},
+      {"+54 11 4123 4567", "Buenos Aires"},
+      {"+52 55 1234 5678", "Mexico City, FD"},  // 52 is not in the trunk list
+      {"+56 2 2123 4567", "Santiago, Metropolitan Region"},
+      {"+91 22 2123 4567", "Mumbai"},
+      {"+90 212 123 45 67", "Istanbul (Europe)"},
+      {"+20 2 2123 4567", "Cairo/Giza/Qalyubia"},
+      {"+27 21 123 4567", "Cape Town/Gordons Bay/Somerset West/Stellenbosch"},
+      {"+380 44 123 4567", "Kyiv city"},  // nor is 380
+      {"+353 1 123 4567", "Dublin"},
+      {"+351 21 123 4567", "Lisbon"},
+      {"+30 21 0123 4567", "Athens/Piraeus/Salamina"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(lookUp(c.number), c.area) << c.number;
+}
+
+TEST_F(RealNumbers, NationalNumbersInTheirHomeCountry) {
+  struct National {
+    const char* region;
+    const char* number;
+    const char* area;
+  };
+  const National cases[] = {
+      {"GB", "020 7946 0000", "London"},
+      {"GB", "0161 496 0000", "Manchester"},
+      {"DE", "030 1234567", "Berlin"},
+      {"DE", "089 1234567", "Munich"},
+      {"FR", "01 42 68 53 00", "Paris"},
+      {"US", "(212) 555-0100", "New York, NY"},
+      {"US", "1 415 555 0100", "San Francisco, CA"},
+      {"IT", "06 6988 1234", "Vatican City"},
+      {"IT", "02 1234 5678", "Milan"},
+      {"RU", "8 495 123 45 67", "Moscow"},
+      {"BY", "8 017 123 45 67", "Minsk"},
+      {"ES", "91 123 45 67", "Madrid"},
+      {"CN", "010 6552 9988", "Beijing"},
+      {"JP", "03 1234 5678", "Tokyo"},
+      {"AR", "011 4123 4567", "Buenos Aires"},
+  };
+  for (const National& c : cases) {
+    testing_support::TempDevice fresh;  // each home country derived anew
+    fresh.setRegion(c.region);
+    EXPECT_EQ(lookUp(c.number), c.area) << c.region << " " << c.number;
+  }
+}
+
+TEST_F(RealNumbers, NumbersWithoutAnAreaInTheData) {
+  device.setRegion("GB");
+  for (const char* number : {"+44 7700 900123", "+1 555 0100", "+999 1234", "+61 3 9123 4567"}) {
+    EXPECT_EQ(lookUp(number), std::nullopt) << number;
+  }
+}
+
+}  // namespace

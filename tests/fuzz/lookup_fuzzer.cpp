@@ -27,6 +27,10 @@ const std::string& deviceRoot() {
     host::setDeviceRoot(pattern);
     host::setMainBundleResourcePath(pattern + "/resources");
     fs::create_directories(pattern + "/resources/codes");
+    std::atexit([] {
+      std::error_code ignored;
+      fs::remove_all(host::deviceRoot(), ignored);
+    });
     return pattern;
   }();
   return root;

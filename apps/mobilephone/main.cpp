@@ -110,6 +110,10 @@ int main(int argc, char** argv) {
   registerPhoneClasses();
   host::LoadReport report = host::loadExtensions(kBundleIdentifier);
   for (const auto& problem : report.problems) std::cerr << "MobilePhone: " << problem << "\n";
+  if (report.loaded.empty() && report.problems.empty()) {
+    std::cerr << "MobilePhone: no extension is installed for " << kBundleIdentifier
+              << "; running without\n";
+  }
 
   id controller = msg<id()>(msg<id()>(objc_getClass("PHRecentsViewController"), "alloc"), "init");
   id tableView = msg<id(CGRect)>(msg<id()>(objc_getClass("UIView"), "alloc"),

@@ -239,6 +239,10 @@ int main(int argc, char** argv) {
                                CFNotificationSuspensionBehaviorDeliverImmediately);
   host::LoadReport report = host::loadExtensions(kBundleIdentifier);
   for (const auto& problem : report.problems) std::cerr << "SpringBoard: " << problem << "\n";
+  if (report.loaded.empty() && report.problems.empty()) {
+    std::cerr << "SpringBoard: no extension is installed for " << kBundleIdentifier
+              << "; running without\n";
+  }
 
   buildAlertWindow();
   home().application = msg<id()>(msg<id()>(objc_getClass("SpringBoard"), "alloc"), "init");

@@ -12,6 +12,7 @@
 
 #include "host/foundation/device.h"
 #include "host/foundation/files.h"
+#include "host/loader/elf_check.h"
 
 namespace fs = std::filesystem;
 
@@ -19,6 +20,7 @@ namespace host {
 namespace {
 
 constexpr std::string_view kLibrarySuffix = ".dylib";
+constexpr std::string_view kFilterSuffix = ".plist";
 
 enum class Filter { matches, other, missing, notPropertyList };
 
@@ -52,15 +54,15 @@ Filter readFilter(const std::string& path, const std::string& bundleIdentifier) 
   return namesBundle(root, bundleIdentifier) ? Filter::matches : Filter::other;
 }
 
-// The names of the libraries in `folder`, sorted; none when it is missing.
-std::vector<std::string> libraryNames(const std::string& folder) {
+// The names of the regular files in `folder` that end in `suffix`, sorted;
+// none when the folder is missing.
+std::vector<std::string> namesEndingIn(const std::string& folder, std::string_view suffix) {
   std::vector<std::string> names;
   std::error_code error;
   for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
     std::string name = it->path().filename().string();
     std::error_code ignored;
-    if (name.size() <= kLibrarySuffix.size() || !name.ends_with(kLibrarySuffix) ||
-        !it->is_regular_file(ignored)) {
+    if (name.size() <= suffix.size() || !name.ends_with(suffix) || !it->is_regular_file(ignored)) {
       continue;
     }
     names.push_back(std::move(name));
@@ -79,8 +81,10 @@ LoadReport loadExtensions(const std::string& bundleIdentifier) {
   LoadReport report;
   std::string folder = extensionsFolder();
   if (folder.empty()) return report;
-  for (const std::string& name : libraryNames(folder)) {
-    std::string filterName = name.substr(0, name.size() - kLibrarySuffix.size()) + ".plist";
+  const std::vector<std::string> libraries = namesEndingIn(folder, kLibrarySuffix);
+  for (const std::string& name : libraries) {
+    std::string filterName =
+        name.substr(0, name.size() - kLibrarySuffix.size()) + std::string(kFilterSuffix);
     std::string problem = name + ": not loaded: ";
     switch (readFilter(folder + filterName, bundleIdentifier)) {
       case Filter::missing:
@@ -95,11 +99,24 @@ LoadReport loadExtensions(const std::string& bundleIdentifier) {
         break;
     }
     std::string path = folder + name;
+    if (std::string damage = elfProblem(path); !damage.empty()) {
+      report.problems.push_back(problem + damage);
+      continue;
+    }
     if (::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) {
       report.loaded.push_back(name);
     } else {
       const char* reason = ::dlerror();
       report.problems.push_back(problem + (reason ? reason : "cannot be loaded"));
+    }
+  }
+  // A filter meant for this program whose library is missing.
+  for (const std::string& filterName : namesEndingIn(folder, kFilterSuffix)) {
+    std::string library = filterName.substr(0, filterName.size() - kFilterSuffix.size()) +
+                          std::string(kLibrarySuffix);
+    if (std::binary_search(libraries.begin(), libraries.end(), library)) continue;
+    if (readFilter(folder + filterName, bundleIdentifier) == Filter::matches) {
+      report.problems.push_back(library + ": not loaded: missing beside its filter " + filterName);
     }
   }
   return report;

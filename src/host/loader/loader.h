@@ -10,8 +10,10 @@
 //
 // A filter that names other bundles, or no bundles, passes its library over
 // quietly. A library without a filter, with a filter that is not a property
-// list, or that cannot be loaded is passed over too, and each such problem is
-// described in one line of the report, starting with the library's file name.
+// list, whose file is not a whole ELF shared object (elf_check.h), or that
+// cannot be loaded is passed over too, as is a filter meant for this program
+// whose library is missing; each such problem is described in one line of the
+// report, starting with the library's file name.
 // A missing folder or an unset device root gives an empty report. Libraries
 // stay loaded for the life of the process. It never raises and never stops the
 // host, as long as the libraries' own initialisers do not throw.

@@ -16,9 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "common/host_setup.h"
+#include "common/host_start.h"
 #include "host/foundation/values.h"
-#include "host/loader/loader.h"
 #include "host/runtime/objc.h"
 #include "host/ui/uikit.h"
 
@@ -98,22 +97,11 @@ int main(int argc, char** argv) {
       numbers.push_back(argument);
     }
   }
-  if (!options.error.empty()) {
-    std::cerr << "MobilePhone: " << options.error << "\n";
-    return 2;
-  }
-  if (std::string error = apps::setUpDevice(options); !error.empty()) {
-    std::cerr << "MobilePhone: " << error << "\n";
-    return 2;
-  }
+  if (int status = apps::startHost("MobilePhone", options)) return status;
 
   registerPhoneClasses();
-  host::LoadReport report = host::loadExtensions(kBundleIdentifier);
-  for (const auto& problem : report.problems) std::cerr << "MobilePhone: " << problem << "\n";
-  if (report.loaded.empty() && report.problems.empty()) {
-    std::cerr << "MobilePhone: no extension is installed for " << kBundleIdentifier
-              << "; running without\n";
-  }
+  const std::vector<std::string> loaded =
+      apps::loadHostExtensions("MobilePhone", kBundleIdentifier);
 
   id controller = msg<id()>(msg<id()>(objc_getClass("PHRecentsViewController"), "alloc"), "init");
   id tableView = msg<id(CGRect)>(msg<id()>(objc_getClass("UIView"), "alloc"),
@@ -142,7 +130,7 @@ int main(int argc, char** argv) {
 
   display(true);
   std::string heading = "Recents";
-  for (const auto& name : report.loaded) heading += " (" + name + " loaded)";
+  for (const auto& name : loaded) heading += " (" + name + " loaded)";
   printList(rows, heading.c_str());
   if (again) {
     display(false);

@@ -21,9 +21,8 @@
 #include <string>
 #include <vector>
 
-#include "common/host_setup.h"
+#include "common/host_start.h"
 #include "host/foundation/values.h"
-#include "host/loader/loader.h"
 #include "host/notify/run_loop.h"
 #include "host/notify/telephony.h"
 #include "host/runtime/objc.h"
@@ -225,31 +224,20 @@ int main(int argc, char** argv) {
   if (options.error.empty() && !options.rest.empty()) {
     options.error = "unexpected argument " + options.rest.front();
   }
-  if (!options.error.empty()) {
-    std::cerr << "SpringBoard: " << options.error << "\n";
-    return 2;
-  }
-  if (std::string error = apps::setUpDevice(options); !error.empty()) {
-    std::cerr << "SpringBoard: " << error << "\n";
-    return 2;
-  }
+  if (int status = apps::startHost("SpringBoard", options)) return status;
 
   registerHomeScreenClasses();
   CTTelephonyCenterAddObserver(CTTelephonyCenterGetDefault(), nullptr, &observeCalls, nil, nullptr,
                                CFNotificationSuspensionBehaviorDeliverImmediately);
-  host::LoadReport report = host::loadExtensions(kBundleIdentifier);
-  for (const auto& problem : report.problems) std::cerr << "SpringBoard: " << problem << "\n";
-  if (report.loaded.empty() && report.problems.empty()) {
-    std::cerr << "SpringBoard: no extension is installed for " << kBundleIdentifier
-              << "; running without\n";
-  }
+  const std::vector<std::string> loaded =
+      apps::loadHostExtensions("SpringBoard", kBundleIdentifier);
 
   buildAlertWindow();
   home().application = msg<id()>(msg<id()>(objc_getClass("SpringBoard"), "alloc"), "init");
   msg<void(id)>(home().application, "applicationDidFinishLaunching:", home().application);
 
   std::cout << "SpringBoard: home screen up";
-  for (const auto& name : report.loaded) std::cout << ", " << name << " loaded";
+  for (const auto& name : loaded) std::cout << ", " << name << " loaded";
   std::cout << "\n" << std::flush;
 
   host::RunLoop::main().addSource(STDIN_FILENO, &readInput);

@@ -2,15 +2,21 @@
 
 #include <iostream>
 
+#include "common/preferences_check.h"
 #include "host/loader/loader.h"
 
 namespace apps {
 
 int startHost(const char* program, const CommonOptions& options) {
   std::string error = options.error.empty() ? setUpDevice(options) : options.error;
-  if (error.empty()) return 0;
-  std::cerr << program << ": " << error << "\n";
-  return 2;
+  if (!error.empty()) {
+    std::cerr << program << ": " << error << "\n";
+    return 2;
+  }
+  if (std::string problem = preferencesProblem(); !problem.empty()) {
+    std::cerr << program << ": " << problem << "; going on without storing settings\n";
+  }
+  return 0;
 }
 
 std::vector<std::string> loadHostExtensions(const char* program, const char* bundleIdentifier) {

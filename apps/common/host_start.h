@@ -12,7 +12,8 @@
 namespace apps {
 
 // Sets up the device (see setUpDevice). Returns 0, or 2 after printing the
-// usage or device error.
+// usage or device error. A device whose preferences cannot be stored is used
+// all the same, after a one-line warning.
 int startHost(const char* program, const CommonOptions& options);
 
 // Loads the extensions for `bundleIdentifier` and prints each problem, or,

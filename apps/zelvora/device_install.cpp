@@ -49,9 +49,14 @@ std::string installExtension(const std::string& root) {
   const fs::path folder = fs::path(root) / "Library/MobileSubstrate/DynamicLibraries";
   std::error_code error;
   fs::create_directories(folder, error);
-  if (error) return "cannot create " + folder.string() + ": " + error.message();
-  fs::create_directories(fs::path(root) / std::string(kAreaCodeFolder).substr(1), error);
-  if (error) return "cannot create the area-code folder under " + root + ": " + error.message();
+  if (error && !fs::is_directory(folder)) {
+    return "cannot create " + folder.string() + ": " + error.message();
+  }
+  // The data folder is where a user puts area-code files of their own; the
+  // bundled ones are found without it, so a device that cannot take it still
+  // works.
+  std::error_code ignored;
+  fs::create_directories(fs::path(root) / std::string(kAreaCodeFolder).substr(1), ignored);
   const fs::path built = apps::programDir();
   for (const char* name : {"ZelvoraPro.dylib", "ZelvoraPro.plist"}) {
     if (std::string problem = installFile(built / name, folder); !problem.empty()) return problem;

@@ -4,7 +4,7 @@
 #include <iostream>
 
 #include "commands.h"
-#include "home_check.h"
+#include "common/preferences_check.h"
 #include "host/foundation/preferences.h"
 #include "host/foundation/values.h"
 #include "lookup/lookup.h"
@@ -16,7 +16,7 @@ namespace zelvora {
 
 int runHome(const Arguments& arguments) {
   if (!arguments.empty()) return fail(2, "home takes no arguments");
-  if (std::string problem = preferencesProblem(); !problem.empty()) return fail(1, problem);
+  if (std::string problem = apps::preferencesProblem(); !problem.empty()) return fail(1, problem);
   phoneNumber = nil;
   initVals();
   if (!CFPreferencesAppSynchronize(kPrefsDomain)) {

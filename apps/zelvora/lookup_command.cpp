@@ -7,7 +7,7 @@
 #include <string>
 
 #include "commands.h"
-#include "home_check.h"
+#include "common/preferences_check.h"
 #include "host/foundation/values.h"
 #include "lookup/lookup.h"
 #include "state/state.h"
@@ -30,7 +30,7 @@ void lookUpOne(const std::string& number) {
 int runLookup(const Arguments& arguments) {
   if (arguments.empty())
     return fail(2, "lookup needs at least one number, or - for standard input");
-  if (std::string problem = preferencesProblem(); !problem.empty()) return fail(1, problem);
+  if (std::string problem = apps::preferencesProblem(); !problem.empty()) return fail(1, problem);
   for (const auto& argument : arguments) {
     if (argument == "-") {
       std::string line;

@@ -11,7 +11,7 @@
 #include <iostream>
 
 #include "commands.h"
-#include "home_check.h"
+#include "common/preferences_check.h"
 #include "host/foundation/preferences.h"
 #include "host/foundation/values.h"
 #include "host/notify/darwin.h"
@@ -22,7 +22,7 @@ namespace zelvora {
 namespace {
 
 int store(std::string_view key, const id& value) {
-  if (std::string problem = preferencesProblem(); !problem.empty()) return fail(1, problem);
+  if (std::string problem = apps::preferencesProblem(); !problem.empty()) return fail(1, problem);
   CFPreferencesSetAppValue(key, value, kPrefsDomain);
   if (!CFPreferencesAppSynchronize(kPrefsDomain)) {
     return fail(1, "could not store the preferences in " + host::preferencesPath(kPrefsDomain));

@@ -1,4 +1,4 @@
-#include "home_check.h"
+#include "common/preferences_check.h"
 
 #include <unistd.h>
 
@@ -10,7 +10,7 @@
 
 namespace fs = std::filesystem;
 
-namespace zelvora {
+namespace apps {
 
 std::string preferencesProblem() {
   const fs::path file = host::preferencesPath(kPrefsDomain);
@@ -27,4 +27,4 @@ std::string preferencesProblem() {
   return {};
 }
 
-}  // namespace zelvora
+}  // namespace apps

@@ -1,13 +1,14 @@
-// Checks the tool makes before it lets the library write preferences.
+// Whether ZelvoraPro's preferences can be stored on the current device: the
+// tool checks before it writes, and the host programs warn when they cannot.
 #pragma once
 
 #include <string>
 
-namespace zelvora {
+namespace apps {
 
 // Empty when the preferences of ZelvoraPro can be stored on the current
 // device (creating the preferences folder when missing), else a one-line
 // description of what is wrong.
 std::string preferencesProblem();
 
-}  // namespace zelvora
+}  // namespace apps

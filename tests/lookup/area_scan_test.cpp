@@ -28,6 +28,8 @@ TEST(AreaScan, LongestMatchingKeyWins) {
   EXPECT_EQ(scan(text, 1, u"2019991234"), "New Jersey");
   EXPECT_EQ(scan(text, 1, u"2999"), "Short");
   EXPECT_EQ(scan(text, 1, u"3000"), std::nullopt);
+  // A key whose area part fills the eight bytes compared at once.
+  EXPECT_EQ(scan("4420794600|Long\n", 2, u"2079460000"), "Long");
   // The order of the lines does not change which is the most specific.
   EXPECT_EQ(scan("1201200|Jersey City\n1201|New Jersey\n", 1, u"2012001234"), "Jersey City");
 }

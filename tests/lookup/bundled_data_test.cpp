@@ -1,20 +1,17 @@
-// Checks the bundled area-code files in data/codes as they lie in the source
-// tree: known entries (taken from libphonenumber's geocoding data, English
-// texts) and the record format of every file.
+// The bundled area-code files in data/codes as they lie in the source tree:
+// known entries (libphonenumber's geocoding data, English texts) and the
+// record format of every file.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstddef>
-#include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <map>
-#include <optional>
+#include <iterator>
+#include <set>
 #include <sstream>
 #include <string>
 #include <string_view>
-#include <vector>
 
+#include "lookup/area_scan.h"
 #include "support/temp_device.h"
 
 namespace fs = std::filesystem;
@@ -28,213 +25,82 @@ fs::path codesDir() {
 std::string readWhole(const fs::path& file) {
   std::ifstream in(file, std::ios::binary);
   EXPECT_TRUE(in.good()) << "cannot open " << file;
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  return buffer.str();
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 bool isDigits(std::string_view text) {
-  return !text.empty() &&
-         std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+  return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
 }
 
-// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
-// On failure `where` is the byte offset of the bad sequence.
-bool isValidUtf8(std::string_view text, std::size_t& where) {
-  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-  const std::size_t size = text.size();
-  std::size_t i = 0;
-  while (i < size) {
-    where = i;
-    const unsigned char lead = bytes[i];
-    std::size_t extra = 0;
-    std::uint32_t cp = 0;
-    std::uint32_t least = 0;
-    if (lead < 0x80) {
-      ++i;
-      continue;
-    } else if ((lead & 0xE0) == 0xC0) {
-      extra = 1;
-      cp = lead & 0x1F;
-      least = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-      extra = 2;
-      cp = lead & 0x0F;
-      least = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-      extra = 3;
-      cp = lead & 0x07;
-      least = 0x10000;
-    } else {
-      return false;
+// Guards against wrong, non-English or missing area texts in the generated
+// data ("4989" also has the German "München", "8610" a Chinese text). Each
+// entry is a calling code, a blank, and the rest of the record; one without
+// "|" is a prefix that has no English text (35818 only Northern Sami, 245320
+// only Portuguese) and must be absent.
+TEST(BundledData, KnownEntriesHaveTheirEnglishAreaTexts) {
+  for (const std::string entry :
+       {"44 20|London", "1 201|New Jersey", "1 418269|Gasp\u00e9, QC", "49 30|Berlin",
+        "49 89|Munich", "33 1426|Paris", "86 10|Beijing", "39 06|Rome", "7 495|Moscow",
+        "55 11333|S\u00e3o Paulo - SP", "358 19|Uusimaa", "358 18", "245 320"}) {
+    SCOPED_TRACE(entry);
+    const std::string code = entry.substr(0, entry.find(' '));
+    const std::string record = code + entry.substr(code.size() + 1);
+    const std::string key = record.substr(0, record.find('|')) + "|";
+    std::istringstream in(readWhole(codesDir() / (code + ".txt")));
+    std::string found = "<absent>";
+    for (std::string line; std::getline(in, line);) {
+      if (line.starts_with(key)) found = line;
     }
-    if (size - i <= extra) return false;
-    for (std::size_t k = 1; k <= extra; ++k) {
-      if ((bytes[i + k] & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (bytes[i + k] & 0x3F);
-    }
-    if (cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-    i += extra + 1;
-  }
-  return true;
-}
-
-// The calling codes that have a file, from the names "<digits>.txt".
-std::vector<std::string> callingCodesWithFiles() {
-  std::vector<std::string> codes;
-  for (const auto& entry : fs::directory_iterator(codesDir())) {
-    const std::string name = entry.path().filename().string();
-    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".txt") == 0)
-      codes.push_back(name.substr(0, name.size() - 4));
-  }
-  std::sort(codes.begin(), codes.end());
-  return codes;
-}
-
-std::optional<std::map<std::string, std::string>> loadRecords(const std::string& callingCode) {
-  const fs::path file = codesDir() / (callingCode + ".txt");
-  if (!fs::is_regular_file(file)) return std::nullopt;
-  std::map<std::string, std::string> records;
-  std::istringstream in(readWhole(file));
-  std::string line;
-  while (std::getline(in, line)) {
-    const std::size_t bar = line.find('|');
-    if (bar == std::string::npos) continue;  // format errors are the other tests' business
-    records[line.substr(0, bar)] = line.substr(bar + 1);
-  }
-  return records;
-}
-
-struct KnownEntry {
-  const char* callingCode;
-  const char* key;
-  const char* area;
-};
-
-// Picked from phonenumbers.geodata.GEOCODE_DATA (python3-phonenumbers 8.12.57)
-// and checked with phonenumbers.geocoder.description_for_number(..., "en").
-constexpr KnownEntry kKnownEntries[] = {
-    {"44", "4420", "London"},
-    {"44", "44121", "Birmingham"},
-    {"1", "1201", "New Jersey"},
-    {"1", "1212", "New York, NY"},
-    {"1", "1418269", "Gasp\u00e9, QC"},
-    {"49", "4930", "Berlin"},
-    {"49", "4989", "Munich"},  // the data also holds the German "München"
-    {"33", "331426", "Paris"},
-    {"86", "8610", "Beijing"},  // not the Chinese text of the same prefix
-    {"86", "8621", "Shanghai"},
-    {"39", "3906", "Rome"},
-    {"39", "3902", "Milan"},
-    {"7", "7495", "Moscow"},
-    {"7", "7812", "St Petersburg"},
-    {"55", "5511333", "S\u00e3o Paulo - SP"},
-    {"81", "813", "Tokyo"},
-    {"82", "822", "Seoul"},
-};
-
-TEST(BundledDataTest, KnownEntriesHaveTheirEnglishAreaTexts) {
-  for (const KnownEntry& entry : kKnownEntries) {
-    SCOPED_TRACE(std::string(entry.callingCode) + ".txt, key " + entry.key);
-    const auto records = loadRecords(entry.callingCode);
-    ASSERT_TRUE(records.has_value()) << "file missing";
-    const auto found = records->find(entry.key);
-    ASSERT_NE(found, records->end()) << "key missing";
-    EXPECT_EQ(found->second, entry.area);
+    EXPECT_EQ(found, record.find('|') == std::string::npos ? "<absent>" : record);
   }
 }
 
-TEST(BundledDataTest, PrefixesWithoutAnEnglishTextAreLeftOut) {
-  // In the package these prefixes have only a Northern Sami ("se") and a
-  // Portuguese ("pt") text respectively.
-  const auto finland = loadRecords("358");
-  ASSERT_TRUE(finland.has_value());
-  EXPECT_EQ(finland->count("35818"), 0u);
-  const auto uusimaa = finland->find("35819");  // the neighbouring prefix is there
-  ASSERT_NE(uusimaa, finland->end());
-  EXPECT_EQ(uusimaa->second, "Uusimaa");
-
-  const auto guineaBissau = loadRecords("245");
-  ASSERT_TRUE(guineaBissau.has_value());
-  EXPECT_EQ(guineaBissau->count("245320"), 0u);
-}
-
-TEST(BundledDataTest, NumberOfFilesIsPlausible) {
-  const auto codes = callingCodesWithFiles();
-  // libphonenumber 8.12.57 has geographic data for 155 calling codes.
-  EXPECT_GE(codes.size(), 120u);
-  EXPECT_LE(codes.size(), 250u);
-  for (const char* code : {"1", "7", "33", "39", "44", "49", "86"})
-    EXPECT_NE(std::find(codes.begin(), codes.end(), code), codes.end()) << code << ".txt missing";
-}
-
-TEST(BundledDataTest, FolderHoldsOnlyCallingCodeFiles) {
-  std::size_t files = 0;
+// Guards against a file the lookup cannot read or would read wrongly: names
+// are prefix-free calling codes (so a key belongs to one file only), texts are
+// UTF-8 with LF endings and no other line terminator, every line is one
+// record "<key>|<area>" whose key is ASCII digits beginning with the file's
+// calling code, and the keys ascend strictly.
+TEST(BundledData, EveryFileIsInTheRecordFormat) {
+  std::set<std::string> codes;
   for (const auto& entry : fs::directory_iterator(codesDir())) {
     const std::string name = entry.path().filename().string();
     if (name.front() == '.') continue;
-    ++files;
-    EXPECT_TRUE(entry.is_regular_file()) << name;
-    ASSERT_GT(name.size(), 4u) << name;
-    EXPECT_EQ(name.substr(name.size() - 4), ".txt") << name;
-    EXPECT_TRUE(isDigits(name.substr(0, name.size() - 4))) << name;
+    EXPECT_TRUE(entry.is_regular_file() && name.ends_with(".txt") &&
+                isDigits(name.substr(0, name.size() - 4)))
+        << "not a calling-code file: " << name;
+    codes.insert(name.substr(0, name.size() - 4));
   }
-  EXPECT_GT(files, 0u);
-}
-
-TEST(BundledDataTest, CallingCodesOfTheFilesArePrefixFree) {
-  // Otherwise a key such as "1234" could belong to two files.
-  const auto codes = callingCodesWithFiles();
-  for (const auto& a : codes) {
-    for (const auto& b : codes) {
-      if (a != b) {
-        EXPECT_NE(b.rfind(a, 0), 0u) << a << " begins " << b;
-      }
-    }
-  }
-}
-
-TEST(BundledDataTest, EveryFileIsWellFormed) {
-  const auto codes = callingCodesWithFiles();
-  ASSERT_FALSE(codes.empty());
+  // libphonenumber 8.12.57 has geographic data for 155 calling codes.
+  EXPECT_TRUE(codes.size() >= 120 && codes.size() <= 250) << codes.size() << " files";
+  std::string previousCode = "-";
   std::size_t totalRecords = 0;
-  for (const auto& code : codes) {
+  for (const std::string& code : codes) {
     SCOPED_TRACE(code + ".txt");
+    EXPECT_FALSE(code.starts_with(previousCode)) << previousCode << " begins " << code;
+    previousCode = code;
     const std::string text = readWhole(codesDir() / (code + ".txt"));
     ASSERT_FALSE(text.empty());
-    std::size_t badAt = 0;
-    ASSERT_TRUE(isValidUtf8(text, badAt)) << "invalid UTF-8 at byte " << badAt;
+    // The lookup's own reader, checked by area_scan_test, validates the whole
+    // text and gives notUtf8 for any invalid sequence.
+    ASSERT_NE(scanAreaCodes(text, code.size(), u"").result, AreaScan::Result::notUtf8);
     ASSERT_EQ(text.find('\r'), std::string::npos) << "CR in the file";
     ASSERT_EQ(text.back(), '\n') << "last record is not ended by LF";
-    // The other terminators the lookup cuts lines at.
-    for (const char* terminator : {"\u0085", "\u2028", "\u2029"})
+    for (const char* terminator : {"\u0085", "\u2028", "\u2029"}) {
       ASSERT_EQ(text.find(terminator), std::string::npos) << "line terminator inside a record";
-
+    }
     std::string previousKey;
-    std::size_t lineNo = 0;
-    std::size_t start = 0;
-    while (start < text.size()) {
-      const std::size_t end = text.find('\n', start);
-      const std::string_view line(text.data() + start, end - start);
-      start = end + 1;
-      ++lineNo;
-      SCOPED_TRACE("line " + std::to_string(lineNo));
-      ASSERT_FALSE(line.empty()) << "empty line";
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line); ++totalRecords) {
+      SCOPED_TRACE(line);
       const std::size_t bar = line.find('|');
-      ASSERT_NE(bar, std::string_view::npos) << "no '|' in: " << line;
-      EXPECT_EQ(line.find('|', bar + 1), std::string_view::npos) << "second '|' in: " << line;
-      const std::string key(line.substr(0, bar));
-      const std::string_view area = line.substr(bar + 1);
-      ASSERT_TRUE(isDigits(key)) << "key is not ASCII digits: " << line;
-      ASSERT_EQ(key.rfind(code, 0), 0u) << "key does not begin with the calling code: " << line;
-      EXPECT_GT(key.size(), code.size()) << "key without area digits: " << line;
-      EXPECT_FALSE(area.empty()) << "empty area text: " << line;
-      if (lineNo > 1) {
-        EXPECT_LE(previousKey, key) << "keys out of order";
-        EXPECT_NE(previousKey, key) << "key given twice";
-      }
+      ASSERT_NE(bar, std::string::npos) << "no '|'";
+      EXPECT_EQ(line.find('|', bar + 1), std::string::npos) << "second '|'";
+      const std::string key = line.substr(0, bar);
+      ASSERT_TRUE(isDigits(key)) << "key is not ASCII digits";
+      EXPECT_TRUE(key.starts_with(code) && key.size() > code.size()) << "key outside the file";
+      EXPECT_GT(line.size(), bar + 1) << "empty area text";
+      EXPECT_LT(previousKey, key) << "keys out of order or repeated";
       previousKey = key;
-      ++totalRecords;
     }
   }
   // 284,669 English records in libphonenumber 8.12.57.

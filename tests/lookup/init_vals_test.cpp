@@ -188,14 +188,6 @@ TEST_F(InitValsTest, CallingCodesThatAreNotDigitsReadNoFile) {
   EXPECT_EQ(lookUp("9207"), "Plus London");  // national "207"
 }
 
-TEST_F(InitValsTest, ShortKeysAndShortNumbers) {
-  writeCodes("39", "\n3|Short\n3906|Rome\n3906698|Vatican City\n");
-  EXPECT_EQ(lookUp("+39 06 6984"), "Vatican City");
-  EXPECT_EQ(lookUp("+39 06 1234 5678"), "Rome");
-  writeCodes("352", "35226|Luxembourg City\n");
-  EXPECT_EQ(lookUp("+352 26"), "Luxembourg City");
-}
-
 TEST_F(InitValsTest, FileFallbackToTheApplicationResources) {
   namespace fs = std::filesystem;
   const std::string resources = device.root() + "/app-resources";

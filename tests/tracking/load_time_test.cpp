@@ -1,12 +1,11 @@
-// Load-time setup: the observers that ctor_observers registers, the hooks that
-// ctor_hooks installs in a home-screen-like process (SpringBoard and
-// SBAlertWindow present, PHRecentsViewController absent), the home screen's
-// launch replacement and the settings-changed callback.
+// Load-time setup in a home-screen-like process (SpringBoard and SBAlertWindow
+// present, PHRecentsViewController absent): the hooks ctor_hooks installs, the
+// observers ctor_observers registers, the home screen's launch replacement and
+// the settings-changed callback.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,69 +16,51 @@
 #include "host/notify/darwin.h"
 #include "host/notify/run_loop.h"
 #include "host/notify/telephony.h"
-#include "host/runtime/objc.h"
-#include "host/ui/uikit.h"
 #include "lookup/preference_keys.h"
 #include "state/ns_exception.h"
 #include "state/state.h"
+#include "support/hook_fixture.h"
 #include "support/lookup_fixture.h"
 #include "tracking/load_time.h"
 
 namespace {
 
-using testing_support::LookupTest;
-using testing_support::textOf;
-
-id text(const char* utf8) {
-  return NSString::fromUtf8(utf8);
-}
-
-// ---- the host's own methods -------------------------------------------------
+using namespace testing_support;
 
 struct Launch {
   id self;
   SEL selector;
   id application;
   id countryCodeSeen;  // this process's view of "countryCode" when the host ran
-  int32_t recentsSeen;
 };
 std::vector<Launch> launches;
 bool launchRaises = false;
 
 void hostLaunch(id self, SEL selector, id application) {
-  launches.push_back({self, selector, application,
-                      CFPreferencesCopyAppValue(kCountryCodeKey, kPrefsDomain), recentsToShow});
+  launches.push_back(
+      {self, selector, application, CFPreferencesCopyAppValue(kCountryCodeKey, kPrefsDomain)});
   if (launchRaises) throw NSException("NSInternalInconsistencyException", "launch failed");
 }
 
 id hostStackedAlerts(id, SEL, BOOL) {
-  static const id alerts = NSArray::make({text("alert")});
-  return alerts;
+  return nil;
 }
 
-// The classes of a home-screen process, then the hooks, once for the program
-// as the loader would do it.
-void loadIntoHomeScreen() {
+// The classes of a home-screen process, then the hooks, as the loader does it.
+void loadIntoHomeScreenOnce() {
   static const bool loaded = [] {
-    host::registerUIKitClasses();
-    Class springBoard = objc_registerClass("SpringBoard", NSObjectClass());
-    class_addMethod(springBoard, sel_registerName("applicationDidFinishLaunching:"), &hostLaunch);
-    Class alertWindow = objc_registerClass("SBAlertWindow", objc_getClass("UIWindow"));
-    class_addMethod(alertWindow, sel_registerName("stackedAlertsIncludingActiveAlert:"),
-                    &hostStackedAlerts);
+    registerAlertWindow(&hostStackedAlerts);
+    class_addMethod(objc_registerClass("SpringBoard", NSObjectClass()),
+                    sel_registerName("applicationDidFinishLaunching:"), &hostLaunch);
     ctor_hooks();
     return true;
   }();
   (void)loaded;
 }
 
-id makeInstance(const char* className) {
-  return msg<id()>(objc_getClass(className), "alloc");
-}
-
-// Plays another process writing the preferences: a child process that starts
-// with fresh views, stores `value` under `key` and, if asked, posts the
-// settings-changed notification.
+// Plays the settings editor: another process, starting with fresh views,
+// stores `value` under `key` and, if asked, posts the settings-changed
+// notification.
 void otherProcessSets(std::string_view key, std::string_view value, bool post) {
   pid_t child = fork();
   ASSERT_NE(child, -1);
@@ -99,107 +80,69 @@ void otherProcessSets(std::string_view key, std::string_view value, bool post) {
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
+// This process's view of a preference, without synchronising.
+std::optional<std::string> viewed(std::string_view key) {
+  return textOf(CFPreferencesCopyAppValue(key, kPrefsDomain));
+}
+
+void launch(const id& springBoard, const id& application) {
+  msg<void(id)>(springBoard, "applicationDidFinishLaunching:", application);
+}
+
 class LoadTime : public LookupTest {
  protected:
   void SetUp() override {
-    loadIntoHomeScreen();
+    loadIntoHomeScreenOnce();
     launches.clear();
     launchRaises = false;
+    device.setRegion("GB");
+    springBoard = msg<id()>(objc_getClass("SpringBoard"), "alloc");
   }
-  void TearDown() override {
-    launches.clear();
-    launchRaises = false;
-  }
-
-  // This process's view of a preference, without synchronising.
-  static std::optional<std::string> viewed(std::string_view key) {
-    return textOf(CFPreferencesCopyAppValue(key, kPrefsDomain));
-  }
+  id springBoard;
 };
 
-// ---- ctor_hooks ----------------------------------------------------------------
-
+// Guards against hooking a class the process lacks (or failing on it) and
+// against not hooking, or not keeping the host's method of, a present one.
 TEST_F(LoadTime, HooksOnlyTheClassesTheProcessHas) {
   ASSERT_EQ(objc_getClass("PHRecentsViewController"), nullptr);
   EXPECT_EQ(orig_viewDidAppear, nullptr);
   EXPECT_EQ(orig_willDisplayCell, nullptr);
-  // The slots of the present classes hold the host's own implementations.
   EXPECT_EQ(orig_applicationDidFinishLaunching, &hostLaunch);
   EXPECT_EQ(orig_stackedAlerts, &hostStackedAlerts);
-
-  // The alert window now runs the replacement, which hands on to the host.
-  id window =
-      msg<id(CGRect)>(makeInstance("SBAlertWindow"), "initWithFrame:", CGRectMake(0, 0, 320, 480));
-  callInProgress = 1;
-  id result = msg<id(BOOL)>(window, "stackedAlertsIncludingActiveAlert:", false);
-  EXPECT_EQ(result, hostStackedAlerts(nil, nullptr, false));
-  EXPECT_EQ(objectAs<NSArray>(msg<id()>(window, "subviews"))->items().size(), 1u);
 }
 
-// ---- the home screen's launch -----------------------------------------------
-
+// Guards against settling the home country before (or instead of) the host's
+// launch, and against changing its arguments.
 TEST_F(LoadTime, LaunchRunsTheHostFirstThenSettlesTheHomeCountry) {
-  device.setRegion("GB");
   setPref("recents", "5");
-  id springBoard = makeInstance("SpringBoard");
-  id application = makeInstance("NSObject");
-  msg<void(id)>(springBoard, "applicationDidFinishLaunching:", application);
-
+  id application = msg<id()>(NSObjectClass(), "alloc");
+  launch(springBoard, application);
   ASSERT_EQ(launches.size(), 1u);
   EXPECT_EQ(launches[0].self, springBoard);
   EXPECT_EQ(launches[0].selector, sel_registerName("applicationDidFinishLaunching:"));
   EXPECT_EQ(launches[0].application, application);
-  // When the host ran, nothing had been derived or loaded yet.
-  EXPECT_EQ(launches[0].countryCodeSeen, nil);
-  EXPECT_EQ(launches[0].recentsSeen, 0);
-
+  EXPECT_EQ(launches[0].countryCodeSeen, nil);  // nothing derived yet when the host ran
   EXPECT_TRUE(storedText("countryCode", "44"));
   EXPECT_TRUE(storedText("trunkPrefixx", "0"));
   EXPECT_EQ(recentsToShow, 5);
-  // No number yet: nothing to look up.
-  EXPECT_EQ(phoneNumber, nil);
-  EXPECT_EQ(area, nil);
 }
 
-TEST_F(LoadTime, LaunchLooksUpACallAlreadyRecorded) {
-  device.setRegion("GB");
-  writeCodes("44", "4420|London\n");
-  phoneNumber = text("020 7946 0000");
-  msg<void(id)>(makeInstance("SpringBoard"), "applicationDidFinishLaunching:", nil);
-  EXPECT_EQ(launches.size(), 1u);
-  EXPECT_EQ(textOf(area), "London");
-}
-
-TEST_F(LoadTime, HostLaunchFailureReachesTheCallerAndNothingIsSettled) {
-  device.setRegion("GB");
+// Guards against swallowing the host's own failure or settling anything after it.
+TEST_F(LoadTime, HostLaunchFailureReachesTheCaller) {
   setPref("recents", "5");
   launchRaises = true;
-  EXPECT_THROW(msg<void(id)>(makeInstance("SpringBoard"), "applicationDidFinishLaunching:", nil),
-               NSException);
+  EXPECT_THROW(launch(springBoard, nil), NSException);
   EXPECT_EQ(launches.size(), 1u);
   EXPECT_EQ(storedPref("countryCode"), nil);
-  EXPECT_EQ(storedPref("trunkPrefixx"), nil);
   EXPECT_EQ(recentsToShow, 0);
 }
 
-TEST_F(LoadTime, LookupFailureDuringLaunchIsDropped) {
-  setPref("countryCode", NSNumber::integer(44));  // not a text: the lookup fails on it
-  id springBoard = makeInstance("SpringBoard");
-  EXPECT_NO_THROW(msg<void(id)>(springBoard, "applicationDidFinishLaunching:", nil));
-  EXPECT_EQ(launches.size(), 1u);
-  EXPECT_EQ(storedPref("trunkPrefixx"), nil);
-}
-
-// ---- settings changed ----------------------------------------------------------
-
+// Guards against the settings callback not synchronising, or touching state.
 TEST_F(LoadTime, SettingsChangedOnlySynchronises) {
   setPref("countryCode", "44");
   setPref("trunkPrefixx", "0");
   writeCodes("44", "441|Somewhere in the UK\n");
   writeCodes("33", "331|Paris\n");
-  ASSERT_EQ(viewed("countryCode"), "44");
-
-  // Every state variable holds something of its own.
   phoneNumber = text("number");
   area = text("area");
   label = text("label");
@@ -208,52 +151,40 @@ TEST_F(LoadTime, SettingsChangedOnlySynchronises) {
   trunkPrefixPrefs = text("9");
   recentsToShow = 7;
   internationalFormat = 1;
-  const id before[] = {phoneNumber, area, label, callingCodePrefs, trunkPrefixPrefs};
+  const std::vector<id> before{phoneNumber, area, label, callingCodePrefs, trunkPrefixPrefs};
 
   otherProcessSets("countryCode", "33", false);
   EXPECT_EQ(viewed("countryCode"), "44");  // not seen before synchronising
   cb_settingschanged(CFNotificationCenterGetDarwinNotifyCenter(), nullptr,
                      NSString::fromUtf8(kSettingsChangedName), nullptr, nil);
   EXPECT_EQ(viewed("countryCode"), "33");
-
-  const id after[] = {phoneNumber, area, label, callingCodePrefs, trunkPrefixPrefs};
-  for (size_t i = 0; i < std::size(before); ++i) EXPECT_EQ(after[i], before[i]) << i;
+  EXPECT_EQ((std::vector<id>{phoneNumber, area, label, callingCodePrefs, trunkPrefixPrefs}),
+            before);
   EXPECT_EQ(callInProgress, 1);
   EXPECT_EQ(recentsToShow, 7);
   EXPECT_EQ(internationalFormat, 1);
-
-  // The next lookup uses the new home country.
-  EXPECT_EQ(lookUp("01 23 45 67 89"), "Paris");
+  EXPECT_EQ(lookUp("01 23 45 67 89"), "Paris");  // the next lookup uses the new setting
 }
 
-// ---- ctor_observers --------------------------------------------------------------
-
-// The only test that calls ctor_observers: its registrations last for the
-// life of the process.
+// Guards against either observer not being registered. The only test that
+// calls ctor_observers: its registrations last for the life of the process.
 TEST_F(LoadTime, ObserversHearCallsAndSettingsChanges) {
   setPref("countryCode", "44");
   host::removeTelephonyObservers();
   ctor_observers();
 
-  // The call-status observer.
-  id call = host::makeCall(text("+44 20 7946 0000"));
-  host::postCallStatus(call, kCTCallStatusIncoming);
+  host::postCallStatus(host::makeCall(text("+44 20 7946 0000")), kCTCallStatusIncoming);
   EXPECT_EQ(callInProgress, 1);
   EXPECT_EQ(textOf(phoneNumber), "+44 20 7946 0000");
-  host::postCallStatus(call, kCTCallStatusDisconnected);
-  EXPECT_EQ(callInProgress, 0);
-  EXPECT_EQ(textOf(phoneNumber), "");
 
-  // The settings observer: another process writes and posts; this process's
-  // view follows once its run loop delivers the notification.
-  ASSERT_EQ(viewed("countryCode"), "44");
+  // Another process writes and posts; this process's view follows once its
+  // run loop delivers the notification.
   otherProcessSets("countryCode", "49", true);
   EXPECT_EQ(viewed("countryCode"), "44");
   for (int turn = 0; turn < 50 && viewed("countryCode") != "49"; ++turn) {
     host::RunLoop::main().runOnce(100);
   }
   EXPECT_EQ(viewed("countryCode"), "49");
-  EXPECT_EQ(callingCodePrefs, nil);  // synchronised only, not loaded
   host::removeTelephonyObservers();
 }
 

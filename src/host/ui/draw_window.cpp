@@ -46,7 +46,7 @@ class Grid {
     if (row < 0 || row >= rows_ || column < 0 || column + glyph.width > columns_) return;
     for (long c = column; c < column + glyph.width; ++c) clear(row, c);
     at(row, column) = glyph.utf8;
-    if (glyph.width == 2) at(row, column + 1) = "";
+    if (glyph.width == 2) at(row, column + 1).clear();
   }
 
   std::string line(long row) const {
@@ -62,9 +62,9 @@ class Grid {
 
   // Empties one cell, blanking the other half of a wide character it belongs to.
   void clear(long row, long column) {
-    if (at(row, column).empty() && column > 0) at(row, column - 1) = " ";
-    if (column + 1 < columns_ && at(row, column + 1).empty()) at(row, column + 1) = " ";
-    at(row, column) = " ";
+    if (at(row, column).empty() && column > 0) at(row, column - 1).assign(1, ' ');
+    if (column + 1 < columns_ && at(row, column + 1).empty()) at(row, column + 1).assign(1, ' ');
+    at(row, column).assign(1, ' ');
   }
 
   long rows_;
@@ -174,8 +174,13 @@ std::string number(CGFloat value) {
 }
 
 std::string rect(const CGRect& r) {
-  return "(" + number(r.origin.x) + ", " + number(r.origin.y) + ", " + number(r.size.width) + ", " +
-         number(r.size.height) + ")";
+  std::string out(1, '(');
+  for (CGFloat value : {r.origin.x, r.origin.y, r.size.width, r.size.height}) {
+    if (out.size() > 1) out += ", ";
+    out += number(value);
+  }
+  out += ')';
+  return out;
 }
 
 std::string colour(const id& value) {
@@ -273,9 +278,15 @@ std::string drawWindow(const id& window, CGFloat pointsPerColumn, CGFloat points
 
   std::string out = std::string(window->kindName()) + " frame " + rect(root->frame) + " bounds " +
                     rect(bounds) + "\n";
-  std::string edge = "+" + std::string(static_cast<size_t>(columns), '-') + "+\n";
+  std::string edge(static_cast<size_t>(columns) + 2, '-');
+  edge.front() = edge.back() = '+';
+  edge += '\n';
   out += edge;
-  for (long r = 0; r < rows; ++r) out += "|" + grid.line(r) + "|\n";
+  for (long r = 0; r < rows; ++r) {
+    out += '|';
+    out += grid.line(r);
+    out += "|\n";
+  }
   out += edge;
   if (root->subviews.empty()) {
     out += "no subviews\n";

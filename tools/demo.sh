@@ -19,5 +19,6 @@ step call "(0161) 496 0000" --outgoing
 step call "+1 555 0100"
 step settings set recents 3
 step settings
-step recents "+44 20 7946 0000" "+1 212 555 0100" "030 1234 5678" "+49 30 1234567"
+step recents "+44 20 7946 0000" "+1 212 555 0100" "0131 496 0000" "+49 30 1234567"
+step recents "+44 20 7946 0000" "+1 212 555 0100" --again
 step lookup "+33 1 42 68 53 00" "+86 10 1234 5678" "+39 06 6984" "+7 495 123 45 67"

@@ -166,6 +166,7 @@ BENCHMARK(BM_TableThenMatch)->Unit(benchmark::kMillisecond);
 // busy machine.
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
+  RatioReporter() : ConsoleReporter(OO_Tabular) {}
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
       if (run.error_occurred) continue;

@@ -143,7 +143,7 @@ TEST_F(InitValsTest, AreaIsWrittenOnlyOnAMatch) {
 
 TEST_F(InitValsTest, NoNumberOnlySettlesTheHomeCountry) {
   writeCodes("44", "44|Everywhere\n");
-  for (id number : {nil, NSNull::null(), NSString::fromUtf8("")}) {
+  for (id number : {id(), NSNull::null(), NSString::fromUtf8("")}) {
     phoneNumber = number;
     area = nil;
     initVals();

@@ -112,7 +112,7 @@ TEST_F(CallState, OtherNotificationsChangeNothing) {
   ringing();
   for (const id& name :
        {text("kCTCallIdentificationChangeNotification"), text("kctcallstatuschangenotification"),
-        text("kCTCallStatusChangeNotification "), text(""), nil, NSNumber::integer(4)}) {
+        text("kCTCallStatusChangeNotification "), text(""), id(), NSNumber::integer(4)}) {
     SCOPED_TRACE(textOf(name).value_or("(nil)"));
     notify(statusInfo(NSNumber::integer(0)), name);
     EXPECT_TRUE(ringingWith());

@@ -10,6 +10,7 @@
 // on the process's one main thread.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 
 class Object : public std::enable_shared_from_this<Object> {
@@ -25,7 +26,9 @@ class Object : public std::enable_shared_from_this<Object> {
 };
 
 using id = std::shared_ptr<Object>;
-inline const id nil{};
+// The empty reference. A null pointer constant rather than an object, so that
+// it needs no construction or destruction of its own.
+inline constexpr std::nullptr_t nil = nullptr;
 
 // The platform's boolean and selector types. A selector is an interned name;
 // the runtime (runtime/objc.h) hands them out.

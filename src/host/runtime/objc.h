@@ -177,6 +177,11 @@ template <class Sig, class... B>
 auto msg(const id& receiver, const char* selector, B&&... args) {
   return msg<Sig>(receiver, sel_registerName(selector), std::forward<B>(args)...);
 }
+// A message to the literal nil is a message to a nil object: it does nothing.
+template <class Sig, class... B>
+auto msg(std::nullptr_t, const char* selector, B&&... args) {
+  return msg<Sig>(id(), selector, std::forward<B>(args)...);
+}
 // Sends a class message, such as msg<id()>(objc_getClass("UIColor"), "whiteColor").
 // Raises NSException for a nullptr class.
 template <class Sig, class... B>

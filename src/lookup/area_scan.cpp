@@ -9,41 +9,13 @@
 #include <emmintrin.h>
 #endif
 
+#include "host/foundation/unicode.h"
+
 namespace {
 
 using Byte = unsigned char;
 
 constexpr size_t kChunk = 64;
-
-// Decodes the UTF-8 sequence at `p`: its length in bytes, or 0 when it is not
-// a valid, shortest-form sequence of a scalar value.
-size_t decodeUtf8(const Byte* p, const Byte* end, char32_t& codePoint) {
-  Byte lead = *p;
-  if (lead < 0x80) {
-    codePoint = lead;
-    return 1;
-  }
-  size_t length;
-  char32_t value;
-  char32_t minimum;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2, value = lead & 0x1F, minimum = 0x80;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3, value = lead & 0x0F, minimum = 0x800;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4, value = lead & 0x07, minimum = 0x10000;
-  } else {
-    return 0;
-  }
-  if (static_cast<size_t>(end - p) < length) return 0;
-  for (size_t k = 1; k < length; ++k) {
-    if ((p[k] & 0xC0) != 0x80) return 0;
-    value = (value << 6) | (p[k] & 0x3F);
-  }
-  if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
-  codePoint = value;
-  return length;
-}
 
 bool unicodeLineEnd(char32_t c) {
   return c == 0x85 || c == 0x2028 || c == 0x2029;
@@ -146,7 +118,7 @@ class Scanner {
             continue;
           }
           char32_t codePoint;
-          size_t sequence = decodeUtf8(p, end, codePoint);
+          size_t sequence = host::decodeUtf8(p, end, codePoint);
           if (sequence == 0) return {AreaScan::Result::notUtf8, {}};
           if (unicodeLineEnd(codePoint)) terminators |= uint64_t{1} << (p - chunkStart);
           p += sequence;
@@ -232,17 +204,10 @@ class Scanner {
     size_t compared = 0;
     while (p < end && *p != '|') {
       char32_t codePoint;
-      size_t sequence = decodeUtf8(p, end, codePoint);
+      size_t sequence = host::decodeUtf8(p, end, codePoint);
       if (sequence == 0) return;
       char16_t pair[2];
-      size_t count = 1;
-      if (codePoint >= 0x10000) {
-        pair[0] = static_cast<char16_t>(0xD800 + ((codePoint - 0x10000) >> 10));
-        pair[1] = static_cast<char16_t>(0xDC00 + ((codePoint - 0x10000) & 0x3FF));
-        count = 2;
-      } else {
-        pair[0] = static_cast<char16_t>(codePoint);
-      }
+      const size_t count = host::encodeUtf16(codePoint, pair);
       for (size_t k = 0; k < count; ++k, ++units) {
         if (units < skipped_) continue;
         if (compared >= national_.size() || national_[compared] != pair[k]) return;

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <limits>
 
+#include "host/foundation/unicode.h"
+
 id NSString::make(std::u16string units) {
   return std::make_shared<NSString>(std::move(units));
 }
@@ -129,17 +131,9 @@ void appendUtf8(std::string& out, char32_t c) {
 std::string toUtf8(std::u16string_view units) {
   std::string out;
   out.reserve(units.size());
-  for (size_t i = 0; i < units.size(); ++i) {
-    char32_t u = units[i];
-    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
-        units[i + 1] <= 0xDFFF) {
-      appendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00));
-      ++i;
-    } else if (u >= 0xD800 && u <= 0xDFFF) {
-      appendUtf8(out, 0xFFFD);
-    } else {
-      appendUtf8(out, u);
-    }
+  for (size_t i = 0, length; i < units.size(); i += length) {
+    char32_t c = host::codePointAt(units, i, length);
+    appendUtf8(out, host::isSurrogate(c) ? 0xFFFD : c);
   }
   return out;
 }
@@ -147,47 +141,19 @@ std::string toUtf8(std::u16string_view units) {
 std::u16string toUtf16(std::string_view utf8) {
   std::u16string out;
   out.reserve(utf8.size());
-  size_t i = 0;
-  const size_t n = utf8.size();
-  auto byte = [&](size_t k) { return static_cast<unsigned char>(utf8[k]); };
-  while (i < n) {
-    unsigned char b = byte(i);
-    if (b < 0x80) {
-      out += static_cast<char16_t>(b);
-      ++i;
+  const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
+  const auto* end = p + utf8.size();
+  while (p < end) {
+    char32_t c = 0;
+    size_t length = host::decodeUtf8(p, end, c);
+    if (length == 0) {
+      out += u'\uFFFD';  // each byte that starts no valid sequence
+      ++p;
       continue;
     }
-    int extra = b >= 0xF0 ? 3 : b >= 0xE0 ? 2 : b >= 0xC0 ? 1 : -1;
-    char32_t c = extra == 3 ? (b & 0x07) : extra == 2 ? (b & 0x0F) : (b & 0x1F);
-    bool ok = extra > 0 && b < 0xF5;
-    for (int k = 1; ok && k <= extra; ++k) {
-      if (i + static_cast<size_t>(k) >= n || (byte(i + k) & 0xC0) != 0x80) {
-        ok = false;
-      } else {
-        c = (c << 6) | (byte(i + k) & 0x3F);
-      }
-    }
-    if (ok) {
-      static const char32_t minimum[] = {0, 0x80, 0x800, 0x10000};
-      ok = c >= minimum[extra] && c <= 0x10FFFF && !(c >= 0xD800 && c <= 0xDFFF);
-    }
-    if (!ok) {
-      out += u'\uFFFD';
-      ++i;
-      continue;
-    }
-    if (c >= 0x10000) {
-      c -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (c >> 10));
-      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(c);
-    }
-    i += static_cast<size_t>(extra) + 1;
+    char16_t units[2];
+    out.append(units, host::encodeUtf16(c, units));
+    p += length;
   }
   return out;
-}
-
-std::u16string asciiUnits(std::string_view ascii) {
-  return std::u16string(ascii.begin(), ascii.end());
 }

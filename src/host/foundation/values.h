@@ -119,5 +119,3 @@ bool valuesEqual(const id& a, const id& b);
 // toUtf16 writes U+FFFD for each invalid UTF-8 sequence.
 std::string toUtf8(std::u16string_view units);
 std::u16string toUtf16(std::string_view utf8);
-// An ASCII-only shortcut for literals: every byte becomes one code unit.
-std::u16string asciiUnits(std::string_view ascii);

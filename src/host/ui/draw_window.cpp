@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "host/foundation/unicode.h"
 #include "host/foundation/values.h"
 #include "host/ui/ui_objects.h"
 #include "host/ui/uikit.h"
@@ -85,20 +86,13 @@ bool isWide(char32_t c) {
 // lone surrogates as U+FFFD.
 std::vector<Glyph> glyphsOf(const std::u16string& units) {
   std::vector<Glyph> glyphs;
-  for (size_t i = 0; i < units.size(); ++i) {
-    char32_t c = units[i];
-    size_t length = 1;
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
-        units[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (units[i + 1] - 0xDC00);
-      length = 2;
-    }
+  for (size_t i = 0, length; i < units.size(); i += length) {
+    const char32_t c = codePointAt(units, i, length);
     if (c < 0x20 || (c >= 0x7F && c < 0xA0)) {
       glyphs.push_back({" ", 1});
     } else {
       glyphs.push_back({toUtf8(units.substr(i, length)), isWide(c) ? 2 : 1});
     }
-    i += length - 1;
   }
   return glyphs;
 }
@@ -212,12 +206,10 @@ std::string quoted(const id& text) {
   if (!string) return "nil";
   const std::u16string& units = string->units();
   std::string out = "\"";
-  for (size_t i = 0; i < units.size(); ++i) {
-    char16_t c = units[i];
-    bool pair = c >= 0xD800 && c <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
-                units[i + 1] <= 0xDFFF;
-    if (pair) {
-      out += toUtf8(units.substr(i++, 2));
+  for (size_t i = 0, length; i < units.size(); i += length) {
+    const char32_t c = codePointAt(units, i, length);
+    if (length == 2) {
+      out += toUtf8(units.substr(i, 2));
     } else if (c == u'"' || c == u'\\') {
       out += '\\';
       out += static_cast<char>(c);
@@ -227,7 +219,7 @@ std::string quoted(const id& text) {
       out += "\\t";
     } else if (c == u'\r') {
       out += "\\r";
-    } else if (c < 0x20 || (c >= 0x7F && c < 0xA0) || (c >= 0xD800 && c <= 0xDFFF)) {
+    } else if (c < 0x20 || (c >= 0x7F && c < 0xA0) || isSurrogate(c)) {
       char buffer[8];
       std::snprintf(buffer, sizeof buffer, "\\u%04X", static_cast<unsigned>(c));
       out += buffer;

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "common/host_start.h"
+#include "host/foundation/messages.h"
 #include "host/foundation/values.h"
 #include "host/notify/run_loop.h"
 #include "host/notify/telephony.h"
@@ -100,21 +101,11 @@ void refreshAlert() {
 // alert on the next turn of the run loop, as the real one does.
 void observeCalls(CFNotificationCenterRef, void*, CFStringRef name, const void*,
                   CFDictionaryRef userInfo) {
-  if (!objectAs<NSString>(name) ||
-      objectAs<NSString>(name)->units() !=
-          objectAs<NSString>(kCTCallStatusChangeNotification)->units()) {
-    return;
-  }
-  auto* info = objectAs<NSDictionary>(userInfo);
-  if (!info) return;
-  int status = 0;
-  id number;
-  if (auto found = info->entries().find("kCTCallStatus"); found != info->entries().end()) {
-    if (auto* value = objectAs<NSNumber>(found->second)) status = value->int32Value();
-  }
-  if (auto found = info->entries().find("kCTCall"); found != info->entries().end()) {
-    number = CTCallCopyAddress(kCFAllocatorDefault, found->second);
-  }
+  // The home screen posts these notifications itself, so their contents are
+  // of the expected kinds.
+  if (!valuesEqual(name, kCTCallStatusChangeNotification)) return;
+  const int status = ns::intValue(ns::objectForKey(userInfo, kCTCallStatus));
+  const id number = CTCallCopyAddress(kCFAllocatorDefault, ns::objectForKey(userInfo, "kCTCall"));
   host::RunLoop::main().perform([status, number] {
     HomeScreen& screen = home();
     const char* title = status == kCTCallStatusIncoming   ? "Incoming call"

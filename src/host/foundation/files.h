@@ -9,7 +9,9 @@
 
 namespace host {
 
-// Reads the whole file at `path` into `contents`, replacing what it held.
+// Reads the whole file at `path` into `contents`, replacing what it held: a
+// copy of what readFileBytes gives, for the small files (property lists) that
+// are then parsed.
 // Returns false, leaving `contents` empty, when the file is missing, is not a
 // regular file, or cannot be read.
 bool readWholeFile(const std::string& path, std::string& contents);

@@ -74,16 +74,6 @@ id stringByAppendingString(const id& text, const id& suffix) {
   return NSString::make(head.units() + textReceiver(suffix, "length").units());
 }
 
-bool hasPrefix(const id& text, const id& prefix) {
-  if (!text) return false;
-  const auto& whole = textReceiver(text, "hasPrefix:").units();
-  if (!prefix) {
-    throw NSException(NSInvalidArgumentException, "-[NSString hasPrefix:]: nil argument");
-  }
-  const auto& start = textReceiver(prefix, "length").units();
-  return whole.compare(0, start.size(), start) == 0 && whole.size() >= start.size();
-}
-
 bool isNull(const id& object) {
   return object && object == NSNull::null();
 }

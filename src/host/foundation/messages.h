@@ -33,9 +33,6 @@ id objectForKey(const id& dictionary, const id& key);
 // non-text argument raises.
 id stringByAppendingString(const id& text, const id& suffix);
 
-// -[NSString hasPrefix:].
-bool hasPrefix(const id& text, const id& prefix);
-
 // -[NSObject isEqual:] against the null marker: true only for the NSNull
 // instance itself.
 bool isNull(const id& object);

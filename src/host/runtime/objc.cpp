@@ -6,6 +6,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "host/foundation/messages.h"
 #include "state/ns_exception.h"
 
 struct objc_selector {
@@ -224,11 +225,7 @@ const Method* find(Class cls, SEL selector, bool classMethod) {
 
 const Method& lookupInstance(const id& receiver, SEL selector) {
   const Method* method = find(object_getClass(receiver), selector, false);
-  if (!method) {
-    throw NSException(NSInvalidArgumentException, std::string("-[") + receiver->kindName() + " " +
-                                                      sel_getName(selector) +
-                                                      "]: unrecognized selector sent to instance");
-  }
+  if (!method) ns::raiseUnrecognized(receiver, sel_getName(selector));
   return *method;
 }
 

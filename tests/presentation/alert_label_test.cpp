@@ -46,9 +46,7 @@ class AlertLabel : public LookupTest {
  protected:
   void SetUp() override {
     static const bool hooked = [] {
-      Class window = registerAlertWindow(&hostStackedAlerts);
-      MSHookMessageEx(window, sel_registerName("stackedAlertsIncludingActiveAlert:"),
-                      &hook_SBAlertWindow_stackedAlerts, &orig_stackedAlerts);
+      Class window = hookAlertWindow(&hostStackedAlerts);
       class_addMethod(objc_registerClass("FailingAlertWindow", window),
                       sel_registerName("addSubview:"), &addSubviewRaises);
       return true;

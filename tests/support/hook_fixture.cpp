@@ -1,6 +1,9 @@
 #include "support/hook_fixture.h"
 
 #include "host/foundation/values.h"
+#include "host/runtime/substrate.h"
+#include "presentation/alert_label.h"
+#include "state/state.h"
 #include "support/lookup_fixture.h"
 
 namespace testing_support {
@@ -35,6 +38,13 @@ Class registerAlertWindow(id (*host)(id, SEL, BOOL)) {
   host::registerUIKitClasses();
   Class window = objc_registerClass("SBAlertWindow", objc_getClass("UIWindow"));
   class_addMethod(window, sel_registerName("stackedAlertsIncludingActiveAlert:"), host);
+  return window;
+}
+
+Class hookAlertWindow(id (*host)(id, SEL, BOOL)) {
+  Class window = registerAlertWindow(host);
+  MSHookMessageEx(window, sel_registerName("stackedAlertsIncludingActiveAlert:"),
+                  &hook_SBAlertWindow_stackedAlerts, &orig_stackedAlerts);
   return window;
 }
 

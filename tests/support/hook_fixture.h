@@ -26,6 +26,8 @@ std::optional<std::string> labelText(const id& label);
 // Registers the UI classes and an SBAlertWindow (a UIWindow) whose own
 // stackedAlertsIncludingActiveAlert: is `host`. Call once per program.
 Class registerAlertWindow(id (*host)(id, SEL, BOOL));
+// The same, with the library's alert-window replacement hooked over `host`.
+Class hookAlertWindow(id (*host)(id, SEL, BOOL));
 
 // Registers a PHRecentsViewController with the two host methods, and the
 // host's cell class PHRecentCallCell with its two label variables. Call once

@@ -50,9 +50,7 @@ class CallState : public LookupTest {
  protected:
   void SetUp() override {
     static const bool registered = [] {
-      Class window = registerAlertWindow(&hostStackedAlerts);
-      MSHookMessageEx(window, sel_registerName("stackedAlertsIncludingActiveAlert:"),
-                      &hook_SBAlertWindow_stackedAlerts, &orig_stackedAlerts);
+      hookAlertWindow(&hostStackedAlerts);
       class_addMethod(objc_registerClass("StuckLabel", objc_getClass("UILabel")),
                       sel_registerName("removeFromSuperview"), &removalRaises);
       class_addMethod(objc_registerClass("ForeignFailureLabel", objc_getClass("UILabel")),

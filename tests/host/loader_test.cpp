@@ -3,6 +3,8 @@
 #include "host/loader/loader.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -116,6 +118,65 @@ TEST_F(LoaderTest, EachBrokenExtensionGivesOneProblemAndTheRestStillLoad) {
   for (size_t i = 0; i < expected.size(); ++i) {
     EXPECT_EQ(report.problems[i].substr(0, expected[i].size()), expected[i]);
   }
+}
+
+// Guards against a FIFO or folder in place of a filter or library hanging the
+// host or being passed over in silence, an oversized filter being read, and a
+// property list of the wrong shape being taken for a filter naming no bundle.
+// A hang ends the test program by the alarm instead of holding up the run.
+TEST_F(LoaderTest, SpecialFilesAndWrongShapesAreReportedWithoutBlocking) {
+  ::alarm(30);
+  auto fifo = [&](const std::string& name) {
+    ASSERT_EQ(::mkfifo(device_.path(std::string(kFolder) + name).c_str(), 0644), 0);
+  };
+  auto folder = [&](const std::string& name) {
+    fs::create_directories(device_.path(std::string(kFolder) + name));
+  };
+  auto plist = [](const std::string& body) {
+    return "<?xml version=\"1.0\"?>\n<plist version=\"1.0\">" + body + "</plist>\n";
+  };
+  for (const char* name : {"A-Fifo", "B-Folder", "C-Huge", "D-Array", "E-String", "F-NoBundles",
+                           "G-Number", "J-Good"}) {
+    installProbe(std::string(name) + ".dylib");
+  }
+  fifo("A-Fifo.plist");
+  folder("B-Folder.plist");
+  writeFile("C-Huge.plist", filterFor({kBundle}));
+  fs::resize_file(device_.path(std::string(kFolder) + "C-Huge.plist"), (4 << 20) + 1);
+  writeFile("D-Array.plist", plist("<array><string>" + std::string(kBundle) + "</string></array>"));
+  writeFile("E-String.plist", plist("<dict><key>Filter</key><string>x</string></dict>"));
+  writeFile("F-NoBundles.plist",
+            plist("<dict><key>Filter</key><dict><key>Executables</key><array><string>"
+                  "MobilePhone</string></array></dict></dict>"));
+  writeFile("G-Number.plist",
+            plist("<dict><key>Filter</key><dict><key>Bundles</key><array><integer>1</integer>"
+                  "<string>" +
+                  std::string(kBundle) + "</string></array></dict></dict>"));
+  fifo("H-FifoLibrary.dylib");
+  writeFile("H-FifoLibrary.plist", filterFor({kBundle}));
+  folder("I-FolderLibrary.dylib");
+  writeFile("I-FolderLibrary.plist", filterFor({kBundle}));
+  writeFile("J-Good.plist", filterFor({kBundle}));
+  fifo("K-FifoAlone.plist");  // without a library: passed over
+
+  host::LoadReport report = host::loadExtensions(kBundle);
+  ::alarm(0);
+  EXPECT_EQ(report.loaded, Lines{"J-Good.dylib"});
+  EXPECT_EQ(timesRun(), 1);
+  const std::string notLoaded = ".dylib: not loaded: ";
+  EXPECT_EQ(
+      report.problems,
+      (Lines{
+          "A-Fifo" + notLoaded + "filter is a FIFO",
+          "B-Folder" + notLoaded + "filter is a folder",
+          "C-Huge" + notLoaded + "filter is larger than 4 MiB",
+          "D-Array" + notLoaded + "filter is not a property list with a dictionary at its root",
+          "E-String" + notLoaded + "filter has no \"Filter\" dictionary",
+          "F-NoBundles" + notLoaded + "filter has no \"Bundles\" array in its \"Filter\"",
+          "G-Number" + notLoaded + "filter lists something other than texts in its \"Bundles\"",
+          "H-FifoLibrary" + notLoaded + "the library is a FIFO",
+          "I-FolderLibrary" + notLoaded + "the library is a folder",
+      }));
 }
 
 // Guards against a missing folder or device root being taken for an error.

@@ -1,13 +1,13 @@
 #include "host/loader/elf_check.h"
 
 #include <elf.h>
-#include <fcntl.h>
 #include <link.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
+#include <cstdint>
 #include <cstring>
+
+#include "host/loader/regular_file.h"
 
 namespace host {
 namespace {
@@ -26,10 +26,7 @@ bool within(uint64_t offset, uint64_t size, uint64_t fileSize) {
   return offset <= fileSize && size <= fileSize - offset;
 }
 
-std::string check(int fd) {
-  struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return "not a regular file";
-  const uint64_t fileSize = static_cast<uint64_t>(info.st_size);
+std::string check(int fd, uint64_t fileSize) {
   Header header;
   if (!readAt(fd, &header, sizeof header, 0)) return "not an ELF shared object (too short)";
   if (std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0) return "not an ELF shared object";
@@ -60,11 +57,9 @@ std::string check(int fd) {
 }  // namespace
 
 std::string elfProblem(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::string("cannot open: ") + std::strerror(errno);
-  std::string problem = check(fd);
-  ::close(fd);
-  return problem;
+  RegularFile file = RegularFile::open(path);
+  if (!file.isOpen()) return "the library " + file.problem();
+  return check(file.fd(), file.size());
 }
 
 }  // namespace host

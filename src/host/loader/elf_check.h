@@ -10,7 +10,10 @@ namespace host {
 
 // Empty when `path` is an ELF file of this machine's word size whose program
 // headers and loadable segments all lie within the file; otherwise a short
-// reason, such as "file is cut off". Never raises.
+// reason, such as "file is cut off" or "the library is a FIFO" (see
+// regular_file.h). The file is opened without
+// blocking, so a FIFO or a device in its place does not hold up the caller.
+// Never raises but std::bad_alloc.
 std::string elfProblem(const std::string& path);
 
 }  // namespace host

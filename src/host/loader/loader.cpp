@@ -1,18 +1,18 @@
 #include "host/loader/loader.h"
 
 #include <dlfcn.h>
-#include <plist/plist.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
-#include <memory>
+#include <optional>
 #include <string_view>
 
 #include "host/foundation/device.h"
-#include "host/foundation/files.h"
+#include "host/foundation/plist_codec.h"
+#include "host/foundation/values.h"
 #include "host/loader/elf_check.h"
+#include "host/loader/regular_file.h"
 
 namespace fs = std::filesystem;
 
@@ -22,49 +22,58 @@ namespace {
 constexpr std::string_view kLibrarySuffix = ".dylib";
 constexpr std::string_view kFilterSuffix = ".plist";
 
-enum class Filter { matches, other, missing, notPropertyList };
+// Filter files are a few hundred bytes; this is the platform's own warning
+// threshold for property lists, far beyond any real one.
+constexpr uint64_t kFilterSizeLimit = uint64_t{4} << 20;
 
-bool namesBundle(plist_t root, const std::string& bundleIdentifier) {
-  if (plist_get_node_type(root) != PLIST_DICT) return false;
-  plist_t filter = plist_dict_get_item(root, "Filter");
-  if (!filter || plist_get_node_type(filter) != PLIST_DICT) return false;
-  plist_t bundles = plist_dict_get_item(filter, "Bundles");
-  if (!bundles || plist_get_node_type(bundles) != PLIST_ARRAY) return false;
-  for (uint32_t i = 0, n = plist_array_get_size(bundles); i < n; ++i) {
-    plist_t item = plist_array_get_item(bundles, i);
-    if (!item || plist_get_node_type(item) != PLIST_STRING) continue;
-    uint64_t length = 0;
-    const char* text = plist_get_string_ptr(item, &length);
-    if (text && std::string_view(text, length) == bundleIdentifier) return true;
+enum class Filter { matches, other, missing, broken };
+
+struct FilterReading {
+  Filter filter;
+  std::string problem;  // for Filter::broken: what is wrong, after "filter "
+};
+
+// Whether the root dictionary of a filter names `bundleIdentifier` in
+// Filter/Bundles, or what is wrong with its shape.
+FilterReading namesBundle(const NSDictionary::Entries& root, const std::string& bundleIdentifier) {
+  auto filter = root.find("Filter");
+  const auto* filterEntries =
+      filter == root.end() ? nullptr : objectAs<NSDictionary>(filter->second);
+  if (!filterEntries) return {Filter::broken, "has no \"Filter\" dictionary"};
+  auto bundles = filterEntries->entries().find("Bundles");
+  const auto* list =
+      bundles == filterEntries->entries().end() ? nullptr : objectAs<NSArray>(bundles->second);
+  if (!list) return {Filter::broken, "has no \"Bundles\" array in its \"Filter\""};
+  bool named = false;
+  for (const id& item : list->items()) {
+    const NSString* text = objectAs<NSString>(item);
+    if (!text) return {Filter::broken, "lists something other than texts in its \"Bundles\""};
+    named = named || toUtf8(text->units()) == bundleIdentifier;
   }
-  return false;
+  return {named ? Filter::matches : Filter::other, {}};
 }
 
-Filter readFilter(const std::string& path, const std::string& bundleIdentifier) {
+FilterReading readFilter(const std::string& path, const std::string& bundleIdentifier) {
+  RegularFile file = RegularFile::open(path);
+  if (file.missing()) return {Filter::missing, {}};
   std::string contents;
-  if (!readWholeFile(path, contents)) {
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 ? Filter::notPropertyList : Filter::missing;
+  if (std::string problem = file.readAll(kFilterSizeLimit, contents); !problem.empty()) {
+    return {Filter::broken, problem};
   }
-  if (contents.empty() || contents.size() > UINT32_MAX) return Filter::notPropertyList;
-  plist_t root = nullptr;
-  plist_from_memory(contents.data(), static_cast<uint32_t>(contents.size()), &root);
-  if (!root) return Filter::notPropertyList;
-  std::unique_ptr<void, void (*)(plist_t)> owned(root, plist_free);
-  return namesBundle(root, bundleIdentifier) ? Filter::matches : Filter::other;
+  std::optional<NSDictionary::Entries> root = plist::decode(contents);
+  if (!root) return {Filter::broken, "is not a property list with a dictionary at its root"};
+  return namesBundle(*root, bundleIdentifier);
 }
 
-// The names of the regular files in `folder` that end in `suffix`, sorted;
-// none when the folder is missing.
+// The names of the entries in `folder` that end in `suffix`, sorted; none when
+// the folder is missing. Entries of every kind are listed, so that a folder or
+// a FIFO in place of a file is reported rather than passed over.
 std::vector<std::string> namesEndingIn(const std::string& folder, std::string_view suffix) {
   std::vector<std::string> names;
   std::error_code error;
   for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
     std::string name = it->path().filename().string();
-    std::error_code ignored;
-    if (name.size() <= suffix.size() || !name.ends_with(suffix) || !it->is_regular_file(ignored)) {
-      continue;
-    }
+    if (name.size() <= suffix.size() || !name.ends_with(suffix)) continue;
     names.push_back(std::move(name));
   }
   std::sort(names.begin(), names.end());
@@ -86,12 +95,13 @@ LoadReport loadExtensions(const std::string& bundleIdentifier) {
     std::string filterName =
         name.substr(0, name.size() - kLibrarySuffix.size()) + std::string(kFilterSuffix);
     std::string problem = name + ": not loaded: ";
-    switch (readFilter(folder + filterName, bundleIdentifier)) {
+    FilterReading reading = readFilter(folder + filterName, bundleIdentifier);
+    switch (reading.filter) {
       case Filter::missing:
         report.problems.push_back(problem + "no filter " + filterName);
         continue;
-      case Filter::notPropertyList:
-        report.problems.push_back(problem + "filter is not a property list");
+      case Filter::broken:
+        report.problems.push_back(problem + "filter " + reading.problem);
         continue;
       case Filter::other:
         continue;
@@ -115,7 +125,7 @@ LoadReport loadExtensions(const std::string& bundleIdentifier) {
     std::string library = filterName.substr(0, filterName.size() - kFilterSuffix.size()) +
                           std::string(kLibrarySuffix);
     if (std::binary_search(libraries.begin(), libraries.end(), library)) continue;
-    if (readFilter(folder + filterName, bundleIdentifier) == Filter::matches) {
+    if (readFilter(folder + filterName, bundleIdentifier).filter == Filter::matches) {
       report.problems.push_back(library + ": not loaded: missing beside its filter " + filterName);
     }
   }

@@ -9,11 +9,16 @@
 // loaded one has run its load-time initialisers before the next is visited.
 //
 // A filter that names other bundles, or no bundles, passes its library over
-// quietly. A library without a filter, with a filter that is not a property
-// list, whose file is not a whole ELF shared object (elf_check.h), or that
-// cannot be loaded is passed over too, as is a filter meant for this program
-// whose library is missing; each such problem is described in one line of the
-// report, starting with the library's file name.
+// quietly. A library without a filter, with a filter that cannot be read (not
+// a regular file, larger than 4 MiB, unreadable), that is not a property list
+// with a dictionary at its root or that lacks the Filter/Bundles array of
+// texts, whose file is not a regular file holding a whole ELF shared object
+// (elf_check.h), or that cannot be loaded is passed over too, as is a filter
+// meant for this program whose library is missing; each such problem is
+// described in one line of the report, starting with the library's file name.
+// Filters and libraries are opened without blocking and checked to be regular
+// files before they are read or loaded, so a FIFO or a device in their place
+// never holds up the host.
 // A missing folder or an unset device root gives an empty report. Libraries
 // stay loaded for the life of the process. It never raises and never stops the
 // host, as long as the libraries' own initialisers do not throw.

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -179,6 +180,39 @@ TEST(DarwinCentre, PostReachesAnotherProcessOfTheSameRootOnce) {
   ::close(fd);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   EXPECT_EQ(announcements(), 0);
+}
+
+// Guards against a FIFO or a folder among the announcements holding up a
+// poster (which would stop the tool after it stored a setting), keeping the
+// post from a real receiver, or being removed. A hang ends the test program by
+// the alarm instead of holding up the run.
+TEST(DarwinCentre, SpecialFilesAmongAnnouncementsDoNotHoldUpPosts) {
+  TempDevice device;
+  const std::string name = "org.tarnwick.test/special";
+  const std::string fifo = host::devicePath("/var/run/notify/1-fifo");
+  const std::string folder = host::devicePath("/var/run/notify/2-folder");
+  int ends[2] = {-1, -1};
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends), 0);
+  pid_t child = ::fork();
+  if (child == 0) {
+    ::close(ends[0]);
+    runChild(ends[1], {name});
+  }
+  ::close(ends[1]);
+  ASSERT_EQ(readLine(ends[0]), "ready");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  fs::create_directories(folder);
+
+  ::alarm(20);
+  post(name);
+  ::alarm(0);
+  ASSERT_EQ(::send(ends[0], "g", 1, MSG_NOSIGNAL), 1);
+  EXPECT_EQ(readLine(ends[0]), name);
+  ::shutdown(ends[0], SHUT_WR);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ::close(ends[0]);
+  EXPECT_TRUE(fs::is_fifo(fifo) && fs::is_directory(folder));
 }
 
 // Guards against announcements of processes or sockets now gone staying

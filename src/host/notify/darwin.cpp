@@ -21,8 +21,8 @@
 #include <vector>
 
 #include "host/foundation/device.h"
-#include "host/foundation/files.h"
 #include "host/foundation/values.h"
+#include "host/loader/regular_file.h"
 #include "host/notify/run_loop.h"
 
 namespace fs = std::filesystem;
@@ -38,6 +38,8 @@ constexpr const char* kAnnouncementFolder = "/var/run/notify/";
 constexpr std::string_view kAddressPrefix = "zelvora-notify/";
 // How long one post may wait, in all, for receivers whose queue is full.
 constexpr int kFullQueueWaitMs = 200;
+// The longest announcement file: an address and a line break.
+constexpr uint64_t kAnnouncementLimit = 256;
 // Datagrams read in one turn of the loop, so that a flood cannot hold it.
 constexpr int kDrainLimit = 1024;
 
@@ -201,7 +203,8 @@ void announce() {
   fs::create_directories(folder, ignored);
   // Written under a hidden name and renamed, so posters never read half a file.
   std::string temporary = folder + "." + endpoint.address.substr(kAddressPrefix.size());
-  int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  // O_NONBLOCK: a FIFO left at that name must not hold up the process.
+  int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0644);
   if (fd < 0) return;
   std::string contents = endpoint.address + "\n";
   bool written =
@@ -225,9 +228,13 @@ void ensureEndpoint() {
 }
 
 // The address an announcement file gives, or none when it holds anything else.
+// The file is opened without blocking and must be a small regular file: a FIFO
+// or a device among the announcements must not hold up a poster.
 std::optional<std::string> readAnnouncement(const std::string& file) {
   std::string contents;
-  if (!host::readWholeFile(file, contents)) return std::nullopt;
+  if (!host::RegularFile::open(file).readAll(kAnnouncementLimit, contents).empty()) {
+    return std::nullopt;
+  }
   if (!contents.empty() && contents.back() == '\n') contents.pop_back();
   sockaddr_un unused;
   if (contents.compare(0, kAddressPrefix.size(), kAddressPrefix) != 0 ||

@@ -18,7 +18,9 @@
 // every announced socket and removes announcements of processes that are
 // gone. A process hears its own posts directly, not through its socket. A
 // process's announcement is removed when it exits normally. No server is
-// involved.
+// involved. Anything in the announcement folder that is not a small regular
+// file (a FIFO, a folder, a device) is passed over without being opened for
+// blocking reads, and left where it is.
 //
 // Failures are silent. Registration fails silently when the device root is
 // not writable (the observer then hears nothing). Posting never raises and

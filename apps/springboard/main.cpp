@@ -10,6 +10,8 @@
 //   end               the call ends (status 5)
 //   refresh           the call alert is shown again
 //   quit              (or end of input) the home screen stops
+// A line longer than 4096 bytes is skipped with a message, and reading goes on
+// after its line break.
 // After each command it prints the call alert window as it now looks.
 // Notifications from other processes (a settings change) arrive through the
 // main run loop meanwhile.
@@ -17,8 +19,11 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <deque>
 #include <iostream>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/host_start.h"
@@ -33,6 +38,26 @@ namespace {
 
 constexpr const char* kBundleIdentifier = "com.apple.springboard";
 
+// The longest command line, in bytes, its line break not counted. Commands
+// are a word and a telephone number; a longer line is skipped whole.
+constexpr size_t kCommandLimit = 4096;
+
+// Standard input cut into command lines. Each byte is looked at once, and at
+// most one line (of at most kCommandLimit bytes) is held, so any input is read
+// in linear time and bounded memory. While lines wait to be run, standard
+// input is not read further.
+struct CommandInput {
+  // Complete lines not yet run, in order; none stands for a line that was
+  // too long.
+  std::deque<std::optional<std::string>> lines;
+  std::string partial;          // the line being read, up to kCommandLimit bytes
+  bool skipping = false;        // inside a line that was too long, until its break
+  bool reading = false;         // standard input is a source of the run loop
+  bool ended = false;           // end of input (or a read error) was seen
+  bool takingCommands = false;  // inside nextCommand()
+  bool anotherCommand = false;  // nextCommand() was asked for again meanwhile
+};
+
 struct HomeScreen {
   id application;
   id alertWindow;
@@ -41,8 +66,7 @@ struct HomeScreen {
   id currentCall;
   bool alertShown = false;
   bool commandRunning = false;  // a command's effects are still queued
-  std::string pendingInput;
-  bool inputEnded = false;
+  CommandInput input;
 };
 
 HomeScreen& home() {
@@ -124,27 +148,103 @@ void printWindow(const std::string& command) {
 }
 
 void handleLine(const std::string& line);
+void nextCommand();
+void readInput();
 
-// Takes the next complete line of input, if any, and handles it; each command
-// gets its own turn of the run loop so that what it set off happens first.
-void nextCommand() {
+// Watches standard input again once every line read so far has run.
+void resumeReading() {
+  CommandInput& input = home().input;
+  if (input.reading || input.ended) return;
+  input.reading = true;
+  host::RunLoop::main().addSource(STDIN_FILENO, &readInput);
+}
+
+void pauseReading() {
+  CommandInput& input = home().input;
+  if (!input.reading) return;
+  input.reading = false;
+  host::RunLoop::main().removeSource(STDIN_FILENO);
+}
+
+// Runs the next complete line of input, if any; each command gets its own
+// turn of the run loop so that what it set off happens first.
+void takeCommand() {
   HomeScreen& screen = home();
   if (screen.commandRunning) return;
-  size_t end = screen.pendingInput.find('\n');
-  if (end == std::string::npos) {
-    if (screen.inputEnded) {
-      if (!screen.pendingInput.empty()) {
-        std::string last = std::move(screen.pendingInput);
-        screen.pendingInput.clear();
-        handleLine(last);
-      }
+  CommandInput& input = screen.input;
+  if (input.lines.empty()) {
+    if (!input.ended) {
+      resumeReading();
+    } else {
       host::RunLoop::main().perform([] { host::RunLoop::main().stop(); });
     }
     return;
   }
-  std::string line = screen.pendingInput.substr(0, end);
-  screen.pendingInput.erase(0, end + 1);
-  handleLine(line);
+  std::optional<std::string> line = std::move(input.lines.front());
+  input.lines.pop_front();
+  if (line) {
+    handleLine(*line);
+  } else {
+    std::cout << "SpringBoard: command line skipped: longer than " << kCommandLimit << " bytes\n"
+              << std::flush;
+    nextCommand();
+  }
+}
+
+// Takes commands until one is running or none is left. A command that runs
+// at once asks for the next one from within; that request is served by this
+// loop, so a run of such lines does not nest calls.
+void nextCommand() {
+  CommandInput& input = home().input;
+  if (input.takingCommands) {
+    input.anotherCommand = true;
+    return;
+  }
+  input.takingCommands = true;
+  do {
+    input.anotherCommand = false;
+    takeCommand();
+  } while (input.anotherCommand);
+  input.takingCommands = false;
+}
+
+// Adds `bytes` read from standard input to the lines waiting to run.
+void takeBytes(std::string_view bytes) {
+  CommandInput& input = home().input;
+  while (!bytes.empty()) {
+    size_t lineEnd = bytes.find('\n');
+    std::string_view piece = bytes.substr(0, lineEnd);
+    if (!input.skipping && input.partial.size() + piece.size() > kCommandLimit) {
+      input.lines.emplace_back(std::nullopt);
+      input.partial.clear();
+      input.skipping = true;
+    }
+    if (!input.skipping) input.partial.append(piece);
+    if (lineEnd == std::string_view::npos) return;
+    if (!input.skipping) input.lines.emplace_back(std::move(input.partial));
+    input.partial.clear();
+    input.skipping = false;
+    bytes.remove_prefix(lineEnd + 1);
+  }
+}
+
+void readInput() {
+  CommandInput& input = home().input;
+  char buffer[4096];
+  ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
+  if (got < 0 && (errno == EINTR || errno == EAGAIN)) return;
+  if (got <= 0) {
+    pauseReading();
+    input.ended = true;
+    // The last line may lack its line break.
+    if (!input.skipping && !input.partial.empty())
+      input.lines.emplace_back(std::move(input.partial));
+    input.partial.clear();
+  } else {
+    takeBytes(std::string_view(buffer, static_cast<size_t>(got)));
+    if (!input.lines.empty()) pauseReading();
+  }
+  nextCommand();
 }
 
 void handleLine(const std::string& rawLine) {
@@ -193,20 +293,6 @@ void handleLine(const std::string& rawLine) {
   host::RunLoop::main().perform(after);
 }
 
-void readInput() {
-  HomeScreen& screen = home();
-  char buffer[4096];
-  ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
-  if (got < 0 && (errno == EINTR || errno == EAGAIN)) return;
-  if (got <= 0) {
-    screen.inputEnded = true;
-    host::RunLoop::main().removeSource(STDIN_FILENO);
-  } else {
-    screen.pendingInput.append(buffer, static_cast<size_t>(got));
-  }
-  nextCommand();
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -231,7 +317,7 @@ int main(int argc, char** argv) {
   for (const auto& name : loaded) std::cout << ", " << name << " loaded";
   std::cout << "\n" << std::flush;
 
-  host::RunLoop::main().addSource(STDIN_FILENO, &readInput);
+  resumeReading();
   host::RunLoop::main().run();
   return 0;
 }

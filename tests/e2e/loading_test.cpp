@@ -4,6 +4,7 @@
 // goes on, tells in at most one line of standard error what went wrong, and
 // exits 0.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -122,6 +123,85 @@ TEST(Loading, HostsGoOnWhateverIsInstalled) {
       }
     }
   }
+}
+
+// Runs a program under a time limit, so that one that hangs is killed and
+// fails the test (status minus SIGKILL) instead of holding up the run.
+const Texts kTimeLimit = {"/usr/bin/timeout", "-s", "KILL", "60"};
+
+// Guards the hosts against hanging at start on a FIFO in place of the filter
+// or the library, and against a filter of the wrong shape being told as "no
+// extension is installed"; each gets its one line of standard error.
+TEST(Loading, SpecialFilesAndWrongShapesAreReportedWithoutHanging) {
+  const std::string notLoaded = "ZelvoraPro.dylib: not loaded: ";
+  struct Case {
+    const char* what;
+    std::string file;   // replaced by a FIFO, or written with `bytes`
+    std::string bytes;  // empty: a FIFO
+    std::string complaint;
+  };
+  const Case cases[] = {
+      {"a FIFO as the filter", e2e::kExtensions + "ZelvoraPro.plist", "",
+       notLoaded + "filter is a FIFO\n"},
+      {"a FIFO as the library", e2e::kExtensions + "ZelvoraPro.dylib", "",
+       notLoaded + "the library is a FIFO\n"},
+      {"a filter without Filter", e2e::kExtensions + "ZelvoraPro.plist",
+       plist("<key>Bundles</key><array><string>com.apple.springboard</string></array>"),
+       notLoaded + "filter has no \"Filter\" dictionary\n"},
+  };
+  for (const Case& c : cases) {
+    for (const std::string host : {"SpringBoard", "MobilePhone"}) {
+      SCOPED_TRACE(host + " on " + c.what);
+      testing_support::TempDevice device;
+      e2e::installLibrary(device);
+      fs::remove(device.path(c.file));
+      if (c.bytes.empty()) {
+        ASSERT_EQ(::mkfifo(device.path(c.file).c_str(), 0644), 0);
+      } else {
+        device.writeFile(c.file, c.bytes);
+      }
+      EXPECT_EQ(runHost(host, device.root(), false, {}, false, kTimeLimit).err,
+                host + ": " + c.complaint);
+    }
+  }
+}
+
+// Guards the tool against hanging on a FIFO among the notification
+// announcements after it stored a setting, and against losing that setting.
+TEST(Loading, SettingIsStoredAndToldPastAFifoAmongTheAnnouncements) {
+  testing_support::TempDevice device;
+  fs::create_directories(device.path("/var/run/notify"));
+  ASSERT_EQ(::mkfifo(device.path("/var/run/notify/1-fifo").c_str(), 0644), 0);
+  Texts command = kTimeLimit;
+  command.insert(command.end(), {e2e::program("zelvora"), "--root", device.root(), "settings",
+                                 "set", "recents", "3"});
+  e2e::Outcome outcome = e2e::run(command);
+  EXPECT_EQ(outcome.status, 0) << e2e::describe(outcome);
+  EXPECT_EQ(e2e::setting(device.root(), "recents"), "3\n");
+}
+
+// Guards the home screen's input reader: a command line of up to 4096 bytes
+// runs, a longer one (several megabytes without a line break included) is
+// skipped with one message that names the bound, and the commands after it
+// still run.
+TEST(Loading, HomeScreenSkipsOverlongCommandLines) {
+  testing_support::TempDevice device;
+  e2e::installLibrary(device);
+  const std::string longest = "refresh" + std::string(4096 - 7, ' ');
+  const std::string input = longest + "\n" + longest + " \n" + std::string(5 << 20, 'x') +
+                            "\ncall " + kLondon + "\nanswer\nquit\n";
+  Texts command = kTimeLimit;
+  command.insert(command.end(),
+                 {e2e::program("SpringBoard"), "--root", device.root(), "--region", "GB"});
+  e2e::Outcome outcome = e2e::run(command, input);
+  ASSERT_EQ(outcome.status, 0) << e2e::describe(outcome).substr(0, 2000);
+  const e2e::Areas areas = {{longest, {}}, {"call " + kLondon, {"London"}}, {"answer", {}}};
+  EXPECT_EQ(e2e::areasOf(outcome.out), areas);
+  const std::string skipped = "SpringBoard: command line skipped: longer than 4096 bytes\n";
+  size_t first = outcome.out.find(skipped);
+  ASSERT_NE(first, std::string::npos) << outcome.out.substr(0, 2000);
+  EXPECT_NE(outcome.out.find(skipped, first + 1), std::string::npos);
+  EXPECT_LT(outcome.out.size(), 100000u) << "an overlong line was echoed";
 }
 
 // Guards a library that cannot store anything: on a read-only device root the

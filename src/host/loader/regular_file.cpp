@@ -34,6 +34,13 @@ std::string sizeText(uint64_t bytes) {
 
 RegularFile RegularFile::open(const std::string& path) {
   RegularFile file;
+  // A look before opening spares devices the side effects of an open; the
+  // look after it (fstat) is the one that counts, should the path change.
+  struct stat info {};
+  if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+    file.problem_ = kindOf(info.st_mode);
+    return file;
+  }
   // O_NONBLOCK: opening a FIFO with no writer returns at once, and nothing
   // read from a special file can wait. It changes nothing for regular files.
   int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
@@ -42,7 +49,6 @@ RegularFile RegularFile::open(const std::string& path) {
     file.problem_ = because("cannot be opened", errno);
     return file;
   }
-  struct stat info {};
   if (::fstat(fd, &info) != 0) {
     file.problem_ = because("cannot be opened", errno);
   } else if (!S_ISREG(info.st_mode)) {

@@ -1,5 +1,7 @@
 // SpringBoard: the simulated home screen.
 //
+//   SpringBoard [--root DIR] [--region XX] [--png FILE] [--verbose]
+//
 // It registers the home screen's classes (SpringBoard, SBAlertWindow), lets
 // the extension loader load what is meant for "com.apple.springboard", calls
 // -applicationDidFinishLaunching: once, and then reads commands from standard
@@ -10,7 +12,11 @@
 //   end               the call ends (status 5)
 //   refresh           the call alert is shown again
 //   quit              (or end of input) the home screen stops
-// After each command it prints the call alert window as it now looks.
+// After each command it prints the call alert window as it now looks; with
+// --verbose also the window's frame and the list of its subviews. With --png
+// FILE it also draws the window into FILE, a PNG picture, each time a command
+// leaves a call showing (ringing in or being placed); a picture that cannot be
+// written is reported on standard error and makes the exit status 1.
 // Notifications from other processes (a settings change) arrive through the
 // main run loop meanwhile.
 #include <unistd.h>
@@ -27,6 +33,7 @@
 #include "host/notify/run_loop.h"
 #include "host/notify/telephony.h"
 #include "host/runtime/objc.h"
+#include "host/ui/draw_png.h"
 #include "host/ui/uikit.h"
 
 namespace {
@@ -43,6 +50,9 @@ struct HomeScreen {
   bool commandRunning = false;  // a command's effects are still queued
   std::string pendingInput;
   bool inputEnded = false;
+  bool verbose = false;     // print the subviews with the window
+  std::string picturePath;  // where to draw the ringing alert, if anywhere
+  bool pictureFailed = false;
 };
 
 HomeScreen& home() {
@@ -84,6 +94,10 @@ void buildAlertWindow() {
   HomeScreen& screen = home();
   screen.alertWindow = msg<id(CGRect)>(msg<id()>(objc_getClass("SBAlertWindow"), "alloc"),
                                        "initWithFrame:", CGRectMake(0, 0, 320, 480));
+  msg<void(id)>(
+      screen.alertWindow, "setBackgroundColor:",
+      msg<id(CGFloat, CGFloat, CGFloat, CGFloat)>(
+          objc_getClass("UIColor"), "colorWithRed:green:blue:alpha:", 0.11, 0.13, 0.18, 1.0));
   screen.titleLabel = makeLabel(CGRectMake(0, 176, 320, 22));
   screen.numberLabel = makeLabel(CGRectMake(0, 220, 320, 22));
   msg<void(id)>(screen.alertWindow, "addSubview:", screen.titleLabel);
@@ -120,7 +134,16 @@ void observeCalls(CFNotificationCenterRef, void*, CFStringRef name, const void*,
 }
 
 void printWindow(const std::string& command) {
-  std::cout << "-- " << command << "\n" << host::drawWindow(home().alertWindow) << std::flush;
+  HomeScreen& screen = home();
+  std::cout << "-- " << command << "\n"
+            << host::drawWindow(screen.alertWindow, {.subviews = screen.verbose}) << std::flush;
+  if (screen.alertShown && !screen.picturePath.empty()) {
+    if (std::string error = host::writeWindowPng(screen.alertWindow, screen.picturePath);
+        !error.empty()) {
+      std::cerr << "SpringBoard: " << error << "\n";
+      screen.pictureFailed = true;
+    }
+  }
 }
 
 void handleLine(const std::string& line);
@@ -210,10 +233,19 @@ void readInput() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  apps::CommonOptions options =
-      apps::parseCommonOptions(std::vector<std::string>(argv + 1, argv + argc));
-  if (options.error.empty() && !options.rest.empty()) {
-    options.error = "unexpected argument " + options.rest.front();
+  apps::CommonOptions options = apps::parseCommonOptions(
+      std::vector<std::string>(argv + 1, argv + argc), {"--png", "--verbose"});
+  for (size_t i = 0; options.error.empty() && i < options.rest.size(); ++i) {
+    const std::string& argument = options.rest[i];
+    if (argument == "--verbose") {
+      home().verbose = true;
+    } else if (argument == "--png" && i + 1 < options.rest.size() && !options.rest[i + 1].empty()) {
+      home().picturePath = options.rest[++i];
+    } else if (argument == "--png") {
+      options.error = "--png needs a file name";
+    } else {
+      options.error = "unexpected argument " + argument;
+    }
   }
   if (int status = apps::startHost("SpringBoard", options)) return status;
 
@@ -233,5 +265,5 @@ int main(int argc, char** argv) {
 
   host::RunLoop::main().addSource(STDIN_FILENO, &readInput);
   host::RunLoop::main().run();
-  return 0;
+  return home().pictureFailed ? 1 : 0;
 }

@@ -141,12 +141,12 @@ TEST_F(UIKit, DrawingShowsLabelTextAndFrames) {
     add(window, view);
   }
 
-  std::string drawing = host::drawWindow(window);
+  std::string drawing = host::drawWindow(window, {.subviews = true});
   std::vector<std::string> rows = lines(drawing);
   ASSERT_GE(rows.size(), 26u) << drawing;
   EXPECT_EQ(rows[1], "+" + std::string(40, '-') + "+");
   EXPECT_EQ(rows[2], "|        cd" + std::string(30, ' ') + "|");
-  EXPECT_EQ(rows[3], "|   long   " + std::string(30, ' ') + "|");
+  EXPECT_EQ(rows[3], "|   lon…   " + std::string(30, ' ') + "|");
   EXPECT_EQ(rows[4], "|" + std::string(40, ' ') + "|");
   EXPECT_EQ(rows[23], "|" + std::string(13, ' ') + "Area Unknown " + std::string(14, ' ') + "|");
   EXPECT_EQ(rows[24], rows[1]);
@@ -165,7 +165,9 @@ TEST_F(UIKit, DrawingSurvivesDegenerateWindows) {
        {CGRectMake(0, 0, 0, 0), CGRectMake(0, 0, -320, -480), CGRectMake(0, 0, 1e300, 1e300)}) {
     id window = make("UIWindow", frame);
     add(window, label(CGRectMake(0, frame.size.height - 22, frame.size.width, 22), "Area"));
-    EXPECT_NE(host::drawWindow(window, 0, -1).find("text \"Area\""), std::string::npos);
+    EXPECT_NE(host::drawWindow(window, {.subviews = true, .pointsPerColumn = 0, .pointsPerRow = -1})
+                  .find("text \"Area\""),
+              std::string::npos);
   }
   EXPECT_NO_THROW(host::drawWindow(NSString::fromUtf8("not a window")));
 }

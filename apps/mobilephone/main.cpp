@@ -173,7 +173,10 @@ int main(int argc, char** argv) {
   };
 
   auto printScreen = [&] {
-    if (verbose) std::cout << host::drawWindow(window, {.subviews = true}) << std::flush;
+    if (verbose) {
+      std::cout << "Recents screen:\n"
+                << host::drawWindow(window, {.subviews = true}) << std::flush;
+    }
   };
   display(true);
   std::string heading = "Recents";

@@ -158,6 +158,50 @@ TEST_F(UIKit, DrawingShowsLabelTextAndFrames) {
   }
 }
 
+// Guards the compact default (the box only) against losing or misplacing the
+// window, and --verbose against losing the window's line or the legend.
+TEST_F(UIKit, DrawingIsCompactUnlessSubviewsAreAsked) {
+  id window = make("UIWindow", CGRectMake(0, 0, 80, 44));  // 10 x 2 cells
+  add(window, label(CGRectMake(0, 22, 80, 22), "Köln"));
+  const std::string box = "+----------+\n|          |\n|Köln      |\n+----------+\n";
+  EXPECT_EQ(host::drawWindow(window), box);
+  EXPECT_EQ(host::drawWindow(window, {.subviews = true}),
+            "UIWindow frame (0, 0, 80, 44) bounds (0, 0, 80, 44)\n" + box +
+                "subviews, bottom to top:\n  1. UILabel frame (0, 22, 80, 22) textColor default "
+                "backgroundColor default alignment 0 (left) text \"Köln\"\n");
+}
+
+// Guards the ellipsis: a text that does not fit its frame, or the box, ends
+// with "…" in its last cell whatever the alignment, wide characters are never
+// cut in half, and a text that fits gets none.
+TEST_F(UIKit, DrawingEndsTextsThatDoNotFitWithAnEllipsis) {
+  struct Case {
+    CGRect frame;
+    NSInteger alignment;
+    const char* text;
+    const char* row;  // the one row of a 10-cell box
+  };
+  const Case cases[] = {
+      {CGRectMake(0, 0, 80, 22), NSTextAlignmentLeft, "Llanfairpwll", "Llanfairp…"},
+      {CGRectMake(0, 0, 80, 22), NSTextAlignmentCenter, "Llanfairpwll", "Llanfairp…"},
+      {CGRectMake(0, 0, 80, 22), NSTextAlignmentRight, "Llanfairpwll", "Llanfairp…"},
+      {CGRectMake(0, 0, 80, 22), NSTextAlignmentCenter, "Newport", " Newport  "},
+      {CGRectMake(16, 0, 48, 22), NSTextAlignmentCenter, "Manchester", "  Manch…  "},
+      {CGRectMake(0, 0, 56, 22), NSTextAlignmentLeft, "北京市海淀", "北京市…   "},
+      {CGRectMake(0, 0, 48, 22), NSTextAlignmentLeft, "北京市海淀", "北京…     "},
+      {CGRectMake(40, 0, 400, 22), NSTextAlignmentLeft, "Llanfairpwll", "     Llan…"},
+      {CGRectMake(0, 0, 8, 22), NSTextAlignmentLeft, "Bath", "…         "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    id window = make("UIWindow", CGRectMake(0, 0, 80, 22));
+    id area = label(c.frame, c.text);
+    msg<void(NSInteger)>(area, "setTextAlignment:", c.alignment);
+    add(window, area);
+    EXPECT_EQ(lines(host::drawWindow(window))[1], std::string("|") + c.row + "|");
+  }
+}
+
 // Guards against degenerate windows (empty, negative, huge) or bad scales
 // crashing the drawing or losing the legend.
 TEST_F(UIKit, DrawingSurvivesDegenerateWindows) {

@@ -45,6 +45,8 @@ struct HomeScreen {
   id alertWindow;
   id titleLabel;
   id numberLabel;
+  id declineButton;  // "Decline" (or "End" for a call being placed)
+  id acceptButton;
   id currentCall;
   bool alertShown = false;
   bool commandRunning = false;  // a command's effects are still queued
@@ -90,18 +92,49 @@ id makeLabel(CGRect frame) {
   return label;
 }
 
+id colour(CGFloat red, CGFloat green, CGFloat blue) {
+  return msg<id(CGFloat, CGFloat, CGFloat, CGFloat)>(
+      objc_getClass("UIColor"), "colorWithRed:green:blue:alpha:", red, green, blue, 1.0);
+}
+
 void buildAlertWindow() {
   HomeScreen& screen = home();
   screen.alertWindow = msg<id(CGRect)>(msg<id()>(objc_getClass("SBAlertWindow"), "alloc"),
                                        "initWithFrame:", CGRectMake(0, 0, 320, 480));
-  msg<void(id)>(
-      screen.alertWindow, "setBackgroundColor:",
-      msg<id(CGFloat, CGFloat, CGFloat, CGFloat)>(
-          objc_getClass("UIColor"), "colorWithRed:green:blue:alpha:", 0.11, 0.13, 0.18, 1.0));
+  msg<void(id)>(screen.alertWindow, "setBackgroundColor:", colour(0.11, 0.13, 0.18));
   screen.titleLabel = makeLabel(CGRectMake(0, 176, 320, 22));
   screen.numberLabel = makeLabel(CGRectMake(0, 220, 320, 22));
-  msg<void(id)>(screen.alertWindow, "addSubview:", screen.titleLabel);
-  msg<void(id)>(screen.alertWindow, "addSubview:", screen.numberLabel);
+  // The buttons are placed when a call shows them.
+  screen.declineButton = makeLabel(CGRectMake(0, 0, 0, 0));
+  screen.acceptButton = makeLabel(CGRectMake(0, 0, 0, 0));
+  for (const id& view :
+       {screen.titleLabel, screen.numberLabel, screen.declineButton, screen.acceptButton}) {
+    msg<void(id)>(screen.alertWindow, "addSubview:", view);
+  }
+}
+
+// Shows one of the alert's buttons with `text` on `background` at `frame`, or
+// hides it for a nil text.
+void showButton(const id& button, CGRect frame, const char* text, const id& background) {
+  msg<void(CGRect)>(button, "setFrame:", frame);
+  msg<void(id)>(button, "setText:", text ? NSString::fromUtf8(text) : nil);
+  msg<void(id)>(button, "setBackgroundColor:", text ? background : nil);
+}
+
+// The buttons below the number: Decline and Accept while a call rings in, End
+// while one is being placed, none otherwise.
+void showButtons(int status) {
+  HomeScreen& screen = home();
+  const id red = colour(0.92, 0.26, 0.21);
+  const id green = colour(0.2, 0.72, 0.33);
+  const bool incoming = status == kCTCallStatusIncoming;
+  const bool dialing = status == kCTCallStatusDialing;
+  const char* declineText = incoming ? "Decline" : dialing ? "End" : nullptr;
+  showButton(screen.declineButton,
+             incoming ? CGRectMake(40, 352, 104, 44) : CGRectMake(108, 352, 104, 44), declineText,
+             red);
+  showButton(screen.acceptButton, CGRectMake(176, 352, 104, 44), incoming ? "Accept" : nullptr,
+             green);
 }
 
 // Asks the window for its alerts, as the home screen does whenever the call
@@ -129,6 +162,7 @@ void observeCalls(CFNotificationCenterRef, void*, CFStringRef name, const void*,
     screen.alertShown = status == kCTCallStatusIncoming || status == kCTCallStatusDialing;
     msg<void(id)>(screen.titleLabel, "setText:", NSString::fromUtf8(title));
     if (screen.alertShown) msg<void(id)>(screen.numberLabel, "setText:", number);
+    showButtons(status);
     refreshAlert();
   });
 }

@@ -31,7 +31,7 @@ long countPixels(const host::Picture& picture, int top, int bottom, Test test) {
 // Guards the pictures the tool writes: the ringing call alert at two pixels a
 // point with the white area text in its bottom 22 points and nothing white
 // just above, and the Recents screen with its rows; the terminal shows the
-// window alone unless --verbose.
+// window alone unless --verbose, with the call's buttons only while it rings.
 TEST(Pictures, CallAndRecentsDrawTheirScreens) {
   testing_support::TempDevice device;
   ASSERT_TRUE(e2e::storeSetting(device.root(), "recents", "2"));
@@ -44,6 +44,9 @@ TEST(Pictures, CallAndRecentsDrawTheirScreens) {
   EXPECT_NE(outcome.out.find("|                 London                 |\n"), std::string::npos)
       << outcome.out;
   EXPECT_EQ(outcome.out.find("subviews"), std::string::npos) << outcome.out;
+  const std::string buttons = "|        Decline          Accept         |\n";
+  EXPECT_EQ(outcome.out.find(buttons), outcome.out.rfind(buttons)) << "only while it rings";
+  EXPECT_NE(outcome.out.find(buttons), std::string::npos) << outcome.out;
   host::Picture picture;
   ASSERT_EQ(host::readPng(call, picture), "");
   ASSERT_EQ(picture.width, 640);
@@ -81,6 +84,7 @@ TEST(Pictures, BadPictureOptionsAreRefused) {
       {{"recents", kLondon, "--png", unwritable}, 1, "cannot write"},
       {{"lookup", kLondon, "--png", "x.png"}, 2, "--png goes with call and recents only"},
       {{"home", "--verbose"}, 2, "--verbose goes with"},
+      {{"springboard", "--png", "x.png"}, 2, "--png goes with call and recents only"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.message);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -170,12 +171,14 @@ TEST_F(Picture, FilesAndWindowsThatCannotBeDrawn) {
 
   id huge = make("UIWindow", CGRectMake(0, 0, 1e300, 1e300));
   for (CGRect frame : {CGRectMake(nan, 0, 10, 10), CGRectMake(-1e300, -1e300, 2e300, 2e300),
-                       CGRectMake(0, 0, 1e12, 22)}) {
+                       CGRectMake(0, 0, 1e12, 22), CGRectMake(0, 0, 100, 1e300)}) {
     add(huge, label(frame, "Area\n\t\x01"));
   }
   const host::Picture capped = host::drawPicture(huge, nan);
   EXPECT_EQ(capped.width, host::kMaxPictureSide);
   EXPECT_EQ(capped.height, host::kMaxPictureSide);
+  EXPECT_EQ(std::count(capped.pixels.begin(), capped.pixels.end(), 0u),
+            static_cast<long>(capped.pixels.size()));
 }
 
 }  // namespace

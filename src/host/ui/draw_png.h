@@ -15,7 +15,7 @@
 // are clamped to 0...1, NaN counting as 0. A view whose frame is not a
 // positive size draws nothing itself, but its subviews are drawn; one whose
 // frame is not finite draws nothing, subviews included; a label further than
-// a million points from the window shows no text.
+// a million points from the window, or larger than that, shows no text.
 //
 // Only host programs, tools and tests use this file; it links cairo and
 // pango, which the library and the lookup never need. Everything is for the

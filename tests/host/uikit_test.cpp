@@ -124,7 +124,7 @@ std::vector<std::string> lines(const std::string& drawing) {
 }
 
 // Guards against the drawing misplacing labels (the alert window's bottom
-// line; alignment, cutting at the frame, nesting) or misrecording their
+// line; alignment, the ellipsis at the frame, nesting) or misrecording their
 // frames, colours, alignment and text.
 TEST_F(UIKit, DrawingShowsLabelTextAndFrames) {
   id window = make("UIWindow", CGRectMake(0, 0, 320, 480));  // 40 x 22 cells

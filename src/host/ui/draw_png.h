@@ -32,7 +32,7 @@ namespace host {
 
 // Pixels, row by row from the top, each 0xAARRGGBB with the colour
 // premultiplied by its alpha (cairo's ARGB32). Empty when there was nothing to
-// draw.
+// draw. A picture owns its pixels and keeps no link to the window it shows.
 struct Picture {
   int width = 0;
   int height = 0;

@@ -159,15 +159,22 @@ TEST_F(UIKit, DrawingShowsLabelTextAndFrames) {
 }
 
 // Guards the compact default (the box only) against losing or misplacing the
-// window, and --verbose against losing the window's line or the legend.
+// window, and --verbose against losing the window's line or the legend; a
+// colour made from components keeps them.
 TEST_F(UIKit, DrawingIsCompactUnlessSubviewsAreAsked) {
   id window = make("UIWindow", CGRectMake(0, 0, 80, 44));  // 10 x 2 cells
-  add(window, label(CGRectMake(0, 22, 80, 22), "Köln"));
+  id area = label(CGRectMake(0, 22, 80, 22), "Köln");
+  msg<void(id)>(
+      area, "setTextColor:",
+      msg<id(CGFloat, CGFloat, CGFloat, CGFloat)>(
+          objc_getClass("UIColor"), "colorWithRed:green:blue:alpha:", 0.5, 0.25, 1.0, 1.0));
+  add(window, area);
   const std::string box = "+----------+\n|          |\n|Köln      |\n+----------+\n";
   EXPECT_EQ(host::drawWindow(window), box);
   EXPECT_EQ(host::drawWindow(window, {.subviews = true}),
             "UIWindow frame (0, 0, 80, 44) bounds (0, 0, 80, 44)\n" + box +
-                "subviews, bottom to top:\n  1. UILabel frame (0, 22, 80, 22) textColor default "
+                "subviews, bottom to top:\n  1. UILabel frame (0, 22, 80, 22) textColor rgba(0.5, "
+                "0.25, 1, 1) "
                 "backgroundColor default alignment 0 (left) text \"Köln\"\n");
 }
 

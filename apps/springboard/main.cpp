@@ -1,5 +1,7 @@
 // SpringBoard: the simulated home screen.
 //
+//   SpringBoard [--root DIR] [--region XX] [--png FILE] [--verbose]
+//
 // It registers the home screen's classes (SpringBoard, SBAlertWindow), lets
 // the extension loader load what is meant for "com.apple.springboard", calls
 // -applicationDidFinishLaunching: once, and then reads commands from standard
@@ -12,7 +14,11 @@
 //   quit              (or end of input) the home screen stops
 // A line longer than 4096 bytes is skipped with a message, and reading goes on
 // after its line break.
-// After each command it prints the call alert window as it now looks.
+// After each command it prints the call alert window as it now looks; with
+// --verbose also the window's frame and the list of its subviews. With --png
+// FILE it also draws the window into FILE, a PNG picture, each time a command
+// leaves a call showing (ringing in or being placed); a picture that cannot be
+// written is reported on standard error and makes the exit status 1.
 // Notifications from other processes (a settings change) arrive through the
 // main run loop meanwhile.
 #include <unistd.h>
@@ -32,6 +38,7 @@
 #include "host/notify/run_loop.h"
 #include "host/notify/telephony.h"
 #include "host/runtime/objc.h"
+#include "host/ui/draw_png.h"
 #include "host/ui/uikit.h"
 
 namespace {
@@ -63,10 +70,15 @@ struct HomeScreen {
   id alertWindow;
   id titleLabel;
   id numberLabel;
+  id declineButton;  // "Decline" (or "End" for a call being placed)
+  id acceptButton;
   id currentCall;
   bool alertShown = false;
   bool commandRunning = false;  // a command's effects are still queued
   CommandInput input;
+  bool verbose = false;     // print the subviews with the window
+  std::string picturePath;  // where to draw the ringing alert, if anywhere
+  bool pictureFailed = false;
 };
 
 HomeScreen& home() {
@@ -104,14 +116,49 @@ id makeLabel(CGRect frame) {
   return label;
 }
 
+id colour(CGFloat red, CGFloat green, CGFloat blue) {
+  return msg<id(CGFloat, CGFloat, CGFloat, CGFloat)>(
+      objc_getClass("UIColor"), "colorWithRed:green:blue:alpha:", red, green, blue, 1.0);
+}
+
 void buildAlertWindow() {
   HomeScreen& screen = home();
   screen.alertWindow = msg<id(CGRect)>(msg<id()>(objc_getClass("SBAlertWindow"), "alloc"),
                                        "initWithFrame:", CGRectMake(0, 0, 320, 480));
+  msg<void(id)>(screen.alertWindow, "setBackgroundColor:", colour(0.11, 0.13, 0.18));
   screen.titleLabel = makeLabel(CGRectMake(0, 176, 320, 22));
   screen.numberLabel = makeLabel(CGRectMake(0, 220, 320, 22));
-  msg<void(id)>(screen.alertWindow, "addSubview:", screen.titleLabel);
-  msg<void(id)>(screen.alertWindow, "addSubview:", screen.numberLabel);
+  // The buttons are placed when a call shows them.
+  screen.declineButton = makeLabel(CGRectMake(0, 0, 0, 0));
+  screen.acceptButton = makeLabel(CGRectMake(0, 0, 0, 0));
+  for (const id& view :
+       {screen.titleLabel, screen.numberLabel, screen.declineButton, screen.acceptButton}) {
+    msg<void(id)>(screen.alertWindow, "addSubview:", view);
+  }
+}
+
+// Shows one of the alert's buttons with `text` on `background` at `frame`, or
+// hides it for a nil text.
+void showButton(const id& button, CGRect frame, const char* text, const id& background) {
+  msg<void(CGRect)>(button, "setFrame:", frame);
+  msg<void(id)>(button, "setText:", text ? NSString::fromUtf8(text) : nil);
+  msg<void(id)>(button, "setBackgroundColor:", text ? background : nil);
+}
+
+// The buttons below the number: Decline and Accept while a call rings in, End
+// while one is being placed, none otherwise.
+void showButtons(int status) {
+  HomeScreen& screen = home();
+  const id red = colour(0.92, 0.26, 0.21);
+  const id green = colour(0.2, 0.72, 0.33);
+  const bool incoming = status == kCTCallStatusIncoming;
+  const bool dialing = status == kCTCallStatusDialing;
+  const char* declineText = incoming ? "Decline" : dialing ? "End" : nullptr;
+  showButton(screen.declineButton,
+             incoming ? CGRectMake(40, 352, 104, 44) : CGRectMake(108, 352, 104, 44), declineText,
+             red);
+  showButton(screen.acceptButton, CGRectMake(176, 352, 104, 44), incoming ? "Accept" : nullptr,
+             green);
 }
 
 // Asks the window for its alerts, as the home screen does whenever the call
@@ -139,12 +186,22 @@ void observeCalls(CFNotificationCenterRef, void*, CFStringRef name, const void*,
     screen.alertShown = status == kCTCallStatusIncoming || status == kCTCallStatusDialing;
     msg<void(id)>(screen.titleLabel, "setText:", NSString::fromUtf8(title));
     if (screen.alertShown) msg<void(id)>(screen.numberLabel, "setText:", number);
+    showButtons(status);
     refreshAlert();
   });
 }
 
 void printWindow(const std::string& command) {
-  std::cout << "-- " << command << "\n" << host::drawWindow(home().alertWindow) << std::flush;
+  HomeScreen& screen = home();
+  std::cout << "-- " << command << "\n"
+            << host::drawWindow(screen.alertWindow, {.subviews = screen.verbose}) << std::flush;
+  if (screen.alertShown && !screen.picturePath.empty()) {
+    if (std::string error = host::writeWindowPng(screen.alertWindow, screen.picturePath);
+        !error.empty()) {
+      std::cerr << "SpringBoard: " << error << "\n";
+      screen.pictureFailed = true;
+    }
+  }
 }
 
 void handleLine(const std::string& line);
@@ -296,10 +353,19 @@ void handleLine(const std::string& rawLine) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  apps::CommonOptions options =
-      apps::parseCommonOptions(std::vector<std::string>(argv + 1, argv + argc));
-  if (options.error.empty() && !options.rest.empty()) {
-    options.error = "unexpected argument " + options.rest.front();
+  apps::CommonOptions options = apps::parseCommonOptions(
+      std::vector<std::string>(argv + 1, argv + argc), {"--png", "--verbose"});
+  for (size_t i = 0; options.error.empty() && i < options.rest.size(); ++i) {
+    const std::string& argument = options.rest[i];
+    if (argument == "--verbose") {
+      home().verbose = true;
+    } else if (argument == "--png" && i + 1 < options.rest.size() && !options.rest[i + 1].empty()) {
+      home().picturePath = options.rest[++i];
+    } else if (argument == "--png") {
+      options.error = "--png needs a file name";
+    } else {
+      options.error = "unexpected argument " + argument;
+    }
   }
   if (int status = apps::startHost("SpringBoard", options)) return status;
 
@@ -319,5 +385,5 @@ int main(int argc, char** argv) {
 
   resumeReading();
   host::RunLoop::main().run();
-  return 0;
+  return home().pictureFailed ? 1 : 0;
 }

@@ -15,7 +15,9 @@ constexpr const char* kUsage =
     "                               simulated home screen: the call alert with the area\n"
     "  recents NUMBER... [--again]  the simulated phone's Recents list with areas\n"
     "                               (--again: the list is shown a second time)\n"
-    "  springboard                  the home screen, driven by commands on standard input:\n"
+    "    with call and recents: --png FILE  also draw the screen into FILE (PNG)\n"
+    "                           --verbose   also list the screen's views\n"
+    "  springboard [--verbose]      the home screen, driven by commands on standard input:\n"
     "                               call N, outgoing N, answer, end, refresh, quit\n"
     "  lookup NUMBER... | -         the area of each number (-: numbers from standard input)\n"
     "  home                         settles and prints the home calling code and trunk prefix\n"
@@ -37,7 +39,8 @@ int main(int argc, char** argv) {
     std::cout << kUsage;
     return arguments.empty() ? 2 : 0;
   }
-  apps::CommonOptions options = apps::parseCommonOptions(arguments, {"--outgoing", "--again"});
+  apps::CommonOptions options =
+      apps::parseCommonOptions(arguments, {"--outgoing", "--again", "--png", "--verbose"});
   if (!options.error.empty()) return zelvora::fail(2, options.error + " (see zelvora --help)");
   if (options.rest.empty()) return zelvora::fail(2, "no command given (see zelvora --help)");
 
@@ -49,6 +52,13 @@ int main(int argc, char** argv) {
     }
     if (argument == "--again" && command != "recents") {
       return zelvora::fail(2, "--again goes with recents only");
+    }
+    if (argument == "--png" && command != "call" && command != "recents") {
+      return zelvora::fail(2, "--png goes with call and recents only");
+    }
+    if (argument == "--verbose" && command != "call" && command != "recents" &&
+        command != "springboard") {
+      return zelvora::fail(2, "--verbose goes with call, recents and springboard only");
     }
   }
   if (command == "call") return zelvora::runCall(rest, options);

@@ -86,9 +86,39 @@ bool singleLine(const std::string& text) {
   return text.find_first_of("\r\n") == std::string::npos;
 }
 
+// The options that the host program draws by: "--png" FILE and "--verbose",
+// taken out of `arguments` and handed on as they came. Gives an error text for
+// a --png without a file name.
+struct Display {
+  std::vector<std::string> hostArguments;
+  std::string error;
+};
+Display takeDisplayOptions(std::vector<std::string>& arguments) {
+  Display display;
+  std::vector<std::string> rest;
+  for (size_t i = 0; i < arguments.size(); ++i) {
+    if (arguments[i] == "--verbose") {
+      display.hostArguments.push_back("--verbose");
+    } else if (arguments[i] == "--png") {
+      if (i + 1 >= arguments.size() || arguments[i + 1].empty()) {
+        display.error = "--png needs a file name";
+        return display;
+      }
+      display.hostArguments.insert(display.hostArguments.end(), {"--png", arguments[++i]});
+    } else {
+      rest.push_back(arguments[i]);
+    }
+  }
+  arguments = std::move(rest);
+  return display;
+}
+
 }  // namespace
 
-int runCall(const Arguments& arguments, const apps::CommonOptions& options) {
+int runCall(const Arguments& allArguments, const apps::CommonOptions& options) {
+  Arguments arguments = allArguments;
+  Display display = takeDisplayOptions(arguments);
+  if (!display.error.empty()) return fail(2, display.error);
   bool outgoing = false;
   std::vector<std::string> numbers;
   for (const auto& argument : arguments) {
@@ -98,16 +128,24 @@ int runCall(const Arguments& arguments, const apps::CommonOptions& options) {
       numbers.push_back(argument);
     }
   }
-  if (numbers.size() != 1) return fail(2, "usage: zelvora call NUMBER [--outgoing]");
+  if (numbers.size() != 1) {
+    return fail(2, "usage: zelvora call NUMBER [--outgoing] [--png FILE] [--verbose]");
+  }
   if (!singleLine(numbers[0])) return fail(2, "the number must not contain a line break");
   Prepared prepared = prepareDevice(options);
   if (!prepared.error.empty()) return fail(1, prepared.error);
   const std::string script =
       std::string(outgoing ? "outgoing " : "call ") + numbers[0] + "\nanswer\nquit\n";
-  return runHostProgram("SpringBoard", prepared.hostArguments, &script);
+  std::vector<std::string> hostArguments = prepared.hostArguments;
+  hostArguments.insert(hostArguments.end(), display.hostArguments.begin(),
+                       display.hostArguments.end());
+  return runHostProgram("SpringBoard", hostArguments, &script);
 }
 
-int runRecents(const Arguments& arguments, const apps::CommonOptions& options) {
+int runRecents(const Arguments& allArguments, const apps::CommonOptions& options) {
+  Arguments arguments = allArguments;
+  Display display = takeDisplayOptions(arguments);
+  if (!display.error.empty()) return fail(2, display.error);
   std::vector<std::string> numbers;
   bool again = false;
   for (const auto& argument : arguments) {
@@ -117,22 +155,29 @@ int runRecents(const Arguments& arguments, const apps::CommonOptions& options) {
       numbers.push_back(argument);
     }
   }
-  if (numbers.empty()) return fail(2, "usage: zelvora recents NUMBER... [--again]");
+  if (numbers.empty()) {
+    return fail(2, "usage: zelvora recents NUMBER... [--again] [--png FILE] [--verbose]");
+  }
   Prepared prepared = prepareDevice(options);
   if (!prepared.error.empty()) return fail(1, prepared.error);
   std::vector<std::string> hostArguments = prepared.hostArguments;
   if (again) hostArguments.push_back("--again");
+  hostArguments.insert(hostArguments.end(), display.hostArguments.begin(),
+                       display.hostArguments.end());
   hostArguments.push_back("--");
   hostArguments.insert(hostArguments.end(), numbers.begin(), numbers.end());
   return runHostProgram("MobilePhone", hostArguments, nullptr);
 }
 
 int runSpringBoard(const Arguments& arguments, const apps::CommonOptions& options) {
-  if (!arguments.empty())
-    return fail(2, "springboard takes no arguments; it reads commands from standard input");
+  const bool verbose = arguments == Arguments{"--verbose"};
+  if (!arguments.empty() && !verbose) {
+    return fail(2, "springboard takes only --verbose; it reads commands from standard input");
+  }
   Prepared prepared = prepareDevice(options);
   if (!prepared.error.empty()) return fail(1, prepared.error);
   std::vector<std::string> hostArguments = prepared.hostArguments;
+  if (verbose) hostArguments.push_back("--verbose");
   const std::string path = apps::programDir() + "/SpringBoard";
   hostArguments.insert(hostArguments.begin(), path);
   std::vector<char*> argv = argvOf(hostArguments);

@@ -147,7 +147,7 @@ inline testing::AssertionResult storeSetting(const std::string& root, const std:
 }
 
 // The home screen prints "-- COMMAND" and then the call alert window, whose
-// legend has a line per label. For each window: the command and the texts of
+// legend (with --verbose) has a line per label. For each window: the command and the texts of
 // the area labels along the bottom of the 320 x 480 window.
 using Areas = std::vector<std::pair<std::string, Texts>>;
 inline Areas areasOf(const std::string& out) {

@@ -33,6 +33,7 @@ e2e::Outcome runHost(const std::string& host, const std::string& root, bool load
   prefix.insert(prefix.end(), {e2e::program(host), "--root", root, "--region", "GB"});
   e2e::Outcome outcome;
   if (host == "SpringBoard") {
+    prefix.push_back("--verbose");
     outcome = e2e::run(prefix, "call " + kLondon + "\nanswer\nquit\n");
     const e2e::Areas areas = {{"call " + kLondon, homeArea}, {"answer", {}}};
     EXPECT_EQ(e2e::areasOf(outcome.out), areas) << outcome.out;

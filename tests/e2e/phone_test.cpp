@@ -21,8 +21,9 @@ const std::string kBerlin = "+49 30 1234567";
 // call): the area appears while the call rings and is gone once answered.
 TEST(CallAlert, ToolShowsTheAreaUntilTheCallIsAnswered) {
   const std::pair<Texts, e2e::Areas> cases[] = {
-      {{"--region", "GB", "call", kLondon}, {{"call " + kLondon, {"London"}}, {"answer", {}}}},
-      {{"call", kBerlin, "--outgoing", "--region", "GB"},
+      {{"--region", "GB", "call", kLondon, "--verbose"},
+       {{"call " + kLondon, {"London"}}, {"answer", {}}}},
+      {{"call", kBerlin, "--outgoing", "--verbose", "--region", "GB"},
        {{"outgoing " + kBerlin, {"Berlin"}}, {"answer", {}}}},
   };
   for (const auto& [arguments, areas] : cases) {
@@ -58,8 +59,8 @@ TEST(CallAlert, RunningHomeScreenShowsEachCallsOwnArea) {
   };
   std::string script;
   for (const auto& [command, areas] : expected) script += command + "\n";
-  e2e::Outcome outcome =
-      e2e::zelvora(device.root(), {"--region", "GB", "springboard"}, script + "quit\n");
+  e2e::Outcome outcome = e2e::zelvora(device.root(), {"--region", "GB", "springboard", "--verbose"},
+                                      script + "quit\n");
   ASSERT_EQ(outcome.status, 0) << e2e::describe(outcome);
   EXPECT_EQ(outcome.err, "");
   EXPECT_EQ(e2e::areasOf(outcome.out), expected) << outcome.out;

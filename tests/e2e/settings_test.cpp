@@ -22,7 +22,8 @@ TEST(LiveSettings, ChangeByAnotherProcessReachesARunningHomeScreen) {
   testing_support::TempDevice device;
   const std::string root = device.root();
   const std::string call = "call 030 1234567";
-  e2e::Child home({e2e::program("zelvora"), "--root", root, "--region", "GB", "springboard"});
+  e2e::Child home(
+      {e2e::program("zelvora"), "--root", root, "--region", "GB", "springboard", "--verbose"});
   home.send(call + "\nanswer\n");
   ASSERT_TRUE(home.waitFor("-- answer\n")) << home.finish().err;
   EXPECT_EQ(e2e::setting(root, "countryCode"), "44\n");

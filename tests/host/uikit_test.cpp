@@ -124,7 +124,7 @@ std::vector<std::string> lines(const std::string& drawing) {
 }
 
 // Guards against the drawing misplacing labels (the alert window's bottom
-// line; alignment, cutting at the frame, nesting) or misrecording their
+// line; alignment, the ellipsis at the frame, nesting) or misrecording their
 // frames, colours, alignment and text.
 TEST_F(UIKit, DrawingShowsLabelTextAndFrames) {
   id window = make("UIWindow", CGRectMake(0, 0, 320, 480));  // 40 x 22 cells
@@ -141,12 +141,12 @@ TEST_F(UIKit, DrawingShowsLabelTextAndFrames) {
     add(window, view);
   }
 
-  std::string drawing = host::drawWindow(window);
+  std::string drawing = host::drawWindow(window, {.subviews = true});
   std::vector<std::string> rows = lines(drawing);
   ASSERT_GE(rows.size(), 26u) << drawing;
   EXPECT_EQ(rows[1], "+" + std::string(40, '-') + "+");
   EXPECT_EQ(rows[2], "|        cd" + std::string(30, ' ') + "|");
-  EXPECT_EQ(rows[3], "|   long   " + std::string(30, ' ') + "|");
+  EXPECT_EQ(rows[3], "|   lon…   " + std::string(30, ' ') + "|");
   EXPECT_EQ(rows[4], "|" + std::string(40, ' ') + "|");
   EXPECT_EQ(rows[23], "|" + std::string(13, ' ') + "Area Unknown " + std::string(14, ' ') + "|");
   EXPECT_EQ(rows[24], rows[1]);
@@ -158,6 +158,57 @@ TEST_F(UIKit, DrawingShowsLabelTextAndFrames) {
   }
 }
 
+// Guards the compact default (the box only) against losing or misplacing the
+// window, and --verbose against losing the window's line or the legend; a
+// colour made from components keeps them.
+TEST_F(UIKit, DrawingIsCompactUnlessSubviewsAreAsked) {
+  id window = make("UIWindow", CGRectMake(0, 0, 80, 44));  // 10 x 2 cells
+  id area = label(CGRectMake(0, 22, 80, 22), "Köln");
+  msg<void(id)>(
+      area, "setTextColor:",
+      msg<id(CGFloat, CGFloat, CGFloat, CGFloat)>(
+          objc_getClass("UIColor"), "colorWithRed:green:blue:alpha:", 0.5, 0.25, 1.0, 1.0));
+  add(window, area);
+  const std::string box = "+----------+\n|          |\n|Köln      |\n+----------+\n";
+  EXPECT_EQ(host::drawWindow(window), box);
+  EXPECT_EQ(host::drawWindow(window, {.subviews = true}),
+            "UIWindow frame (0, 0, 80, 44) bounds (0, 0, 80, 44)\n" + box +
+                "subviews, bottom to top:\n  1. UILabel frame (0, 22, 80, 22) textColor rgba(0.5, "
+                "0.25, 1, 1) "
+                "backgroundColor default alignment 0 (left) text \"Köln\"\n");
+}
+
+// Guards the ellipsis: a text that does not fit its frame, or the box, ends
+// with "…" in its last cell whatever the alignment, wide characters are never
+// cut in half, and a text that fits gets none.
+TEST_F(UIKit, DrawingEndsTextsThatDoNotFitWithAnEllipsis) {
+  struct Case {
+    CGRect frame;
+    NSInteger alignment;
+    const char* text;
+    const char* row;  // the one row of a 10-cell box
+  };
+  const Case cases[] = {
+      {CGRectMake(0, 0, 80, 22), NSTextAlignmentLeft, "Llanfairpwll", "Llanfairp…"},
+      {CGRectMake(0, 0, 80, 22), NSTextAlignmentCenter, "Llanfairpwll", "Llanfairp…"},
+      {CGRectMake(0, 0, 80, 22), NSTextAlignmentRight, "Llanfairpwll", "Llanfairp…"},
+      {CGRectMake(0, 0, 80, 22), NSTextAlignmentCenter, "Newport", " Newport  "},
+      {CGRectMake(16, 0, 48, 22), NSTextAlignmentCenter, "Manchester", "  Manch…  "},
+      {CGRectMake(0, 0, 56, 22), NSTextAlignmentLeft, "北京市海淀", "北京市…   "},
+      {CGRectMake(0, 0, 48, 22), NSTextAlignmentLeft, "北京市海淀", "北京…     "},
+      {CGRectMake(40, 0, 400, 22), NSTextAlignmentLeft, "Llanfairpwll", "     Llan…"},
+      {CGRectMake(0, 0, 8, 22), NSTextAlignmentLeft, "Bath", "…         "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    id window = make("UIWindow", CGRectMake(0, 0, 80, 22));
+    id area = label(c.frame, c.text);
+    msg<void(NSInteger)>(area, "setTextAlignment:", c.alignment);
+    add(window, area);
+    EXPECT_EQ(lines(host::drawWindow(window))[1], std::string("|") + c.row + "|");
+  }
+}
+
 // Guards against degenerate windows (empty, negative, huge) or bad scales
 // crashing the drawing or losing the legend.
 TEST_F(UIKit, DrawingSurvivesDegenerateWindows) {
@@ -165,7 +216,9 @@ TEST_F(UIKit, DrawingSurvivesDegenerateWindows) {
        {CGRectMake(0, 0, 0, 0), CGRectMake(0, 0, -320, -480), CGRectMake(0, 0, 1e300, 1e300)}) {
     id window = make("UIWindow", frame);
     add(window, label(CGRectMake(0, frame.size.height - 22, frame.size.width, 22), "Area"));
-    EXPECT_NE(host::drawWindow(window, 0, -1).find("text \"Area\""), std::string::npos);
+    EXPECT_NE(host::drawWindow(window, {.subviews = true, .pointsPerColumn = 0, .pointsPerRow = -1})
+                  .find("text \"Area\""),
+              std::string::npos);
   }
   EXPECT_NO_THROW(host::drawWindow(NSString::fromUtf8("not a window")));
 }

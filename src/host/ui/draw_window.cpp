@@ -2,9 +2,10 @@
 //
 // The box is a grid of character cells; each label is written into the row
 // that holds its vertical centre, across the columns its frame covers, and
-// clipped to the window. The legend below the box is the exact record: frames
-// in shortest round-trip notation, colours, alignment and the text quoted and
-// escaped, so that blanks and control characters can be seen.
+// clipped to the window; a text that does not fit ends with "…". The legend
+// below the box (on request) is the exact record: frames in shortest
+// round-trip notation, colours, alignment and the text quoted and escaped, so
+// that blanks and control characters can be seen.
 
 #include <algorithm>
 #include <charconv>
@@ -49,6 +50,8 @@ class Grid {
     at(row, column) = glyph.utf8;
     if (glyph.width == 2) at(row, column + 1).clear();
   }
+
+  long columns() const { return columns_; }
 
   std::string line(long row) const {
     std::string out;
@@ -131,18 +134,34 @@ void drawLabel(const Label& label, CGPoint offset, Scale scale, Grid& grid) {
   long span = last - first;
   if (span <= 0) return;
 
+  // Only the columns inside the box count, so that a label running past the
+  // window's edge also shows that its text goes on.
+  const long visibleFirst = std::max(first, 0L);
+  const long visibleLast = std::min(last, grid.columns());
   std::vector<Glyph> glyphs = glyphsOf(text->units());
-  long width = 0;
-  size_t shown = 0;
-  while (shown < glyphs.size() && width + glyphs[shown].width <= span) {
-    width += glyphs[shown++].width;
+  long total = 0;
+  for (const Glyph& glyph : glyphs) total += glyph.width;
+  const long room = std::max(0L, visibleLast - visibleFirst);
+  if (total > room) {
+    // Keeps what fits in front of the ellipsis, which takes one cell.
+    long width = 0;
+    size_t shown = 0;
+    while (shown < glyphs.size() && width + glyphs[shown].width <= room - 1) {
+      width += glyphs[shown++].width;
+    }
+    glyphs.resize(shown);
+    if (room > 0) glyphs.push_back({"\u2026", 1});
+    total = width + (room > 0 ? 1 : 0);
+    first = visibleFirst;
+    last = visibleLast;
+    span = room;
   }
   long column = first;
-  if (label.textAlignment == NSTextAlignmentCenter) column = first + (span - width) / 2;
-  if (label.textAlignment == NSTextAlignmentRight) column = last - width;
-  for (size_t i = 0; i < shown; ++i) {
-    grid.put(row, column, glyphs[i]);
-    column += glyphs[i].width;
+  if (label.textAlignment == NSTextAlignmentCenter) column = first + (span - total) / 2;
+  if (label.textAlignment == NSTextAlignmentRight) column = last - total;
+  for (const Glyph& glyph : glyphs) {
+    grid.put(row, column, glyph);
+    column += glyph.width;
   }
 }
 
@@ -255,10 +274,12 @@ void describeSubviews(const View& view, const std::string& prefix, std::string& 
 
 }  // namespace
 
-std::string drawWindow(const id& window, CGFloat pointsPerColumn, CGFloat pointsPerRow) {
+std::string drawWindow(const id& window, const DrawOptions& options) {
   if (!window) return "(no window)\n";
   auto* root = objectAs<View>(window);
   if (!root) return std::string("(not a view: ") + window->kindName() + ")\n";
+  CGFloat pointsPerColumn = options.pointsPerColumn;
+  CGFloat pointsPerRow = options.pointsPerRow;
   if (!(pointsPerColumn > 0) || !std::isfinite(pointsPerColumn)) pointsPerColumn = 8;
   if (!(pointsPerRow > 0) || !std::isfinite(pointsPerRow)) pointsPerRow = 22;
 
@@ -268,8 +289,11 @@ std::string drawWindow(const id& window, CGFloat pointsPerColumn, CGFloat points
   Grid grid(rows, columns);
   drawLabels(*root, {-bounds.origin.x, -bounds.origin.y}, {pointsPerColumn, pointsPerRow}, grid);
 
-  std::string out = std::string(window->kindName()) + " frame " + rect(root->frame) + " bounds " +
-                    rect(bounds) + "\n";
+  std::string out;
+  if (options.subviews) {
+    out += std::string(window->kindName()) + " frame " + rect(root->frame) + " bounds " +
+           rect(bounds) + "\n";
+  }
   std::string edge(static_cast<size_t>(columns) + 2, '-');
   edge.front() = edge.back() = '+';
   edge += '\n';
@@ -280,6 +304,7 @@ std::string drawWindow(const id& window, CGFloat pointsPerColumn, CGFloat points
     out += "|\n";
   }
   out += edge;
+  if (!options.subviews) return out;
   if (root->subviews.empty()) {
     out += "no subviews\n";
   } else {

@@ -187,6 +187,10 @@ id blackColor(Class, SEL) {
   return black;
 }
 
+id colorWithRed(Class cls, SEL, CGFloat red, CGFloat green, CGFloat blue, CGFloat alpha) {
+  return std::make_shared<Color>(cls, std::string(), red, green, blue, alpha);
+}
+
 // ---- NSIndexPath -------------------------------------------------------------
 
 id indexPathForRow(Class cls, SEL, NSInteger row, NSInteger section) {
@@ -242,6 +246,7 @@ void registerAll() {
   class_addClassMethod(color, sel_registerName("whiteColor"), &whiteColor);
   class_addClassMethod(color, sel_registerName("clearColor"), &clearColor);
   class_addClassMethod(color, sel_registerName("blackColor"), &blackColor);
+  class_addClassMethod(color, sel_registerName("colorWithRed:green:blue:alpha:"), &colorWithRed);
 
   Class indexPath = objc_registerClass("NSIndexPath", object, factoryOf<IndexPath>());
   class_addClassMethod(indexPath, sel_registerName("indexPathForRow:inSection:"), &indexPathForRow);

@@ -29,6 +29,9 @@
 //     -font -> id                          nil: the default font, never set here
 //   UIColor : NSObject
 //     +whiteColor, +clearColor, +blackColor -> id   one shared instance each
+//     +colorWithRed:(CGFloat) green:(CGFloat) blue:(CGFloat) alpha:(CGFloat) -> id
+//       (selector "colorWithRed:green:blue:alpha:") a new colour, components
+//       kept as given; drawings clamp them to 0...1 (NaN counts as 0)
 //   NSIndexPath : NSObject
 //     +indexPathForRow:(NSInteger) inSection:(NSInteger) -> id
 //       (selector "indexPathForRow:inSection:")
@@ -78,20 +81,30 @@ namespace host {
 // Registers the classes above with the runtime. Safe to call more than once.
 void registerUIKitClasses();
 
-// Draws a window and its labels as text for a terminal. The first line names
-// the window's class, frame and bounds. Then comes a box of the window's
-// bounds size: one character cell per `pointsPerColumn` points across and
+// How drawWindow draws: `subviews` adds the line naming the window's class,
+// frame and bounds above the box and the list of subviews below it; the
+// scales give the points that one character cell covers across and down.
+struct DrawOptions {
+  bool subviews = false;
+  CGFloat pointsPerColumn = 8;
+  CGFloat pointsPerRow = 22;
+};
+
+// Draws a window and its labels as text for a terminal: a box of the window's
+// bounds size, one character cell per `pointsPerColumn` points across and
 // `pointsPerRow` down, rounded, at most 512 each way; a zero, negative or NaN
 // size gives an empty box. Each label under the window (nested ones too) with
 // a text and a positive size is written into the row that holds its vertical
 // centre, across the columns its frame covers (a wide East Asian character
-// takes two), aligned as the label says, cut at its frame and at the box,
-// upper labels over lower ones. Below the box a legend lists every subview
-// as a numbered tree, bottom to top: class and exact frame, and for a label
-// its text colour, background colour, alignment and its text in double
-// quotes with '"', '\' and control characters escaped (nil when it has
-// none). Scales that are not positive numbers fall back to the defaults. For
-// the command-line tools; never raises.
-std::string drawWindow(const id& window, CGFloat pointsPerColumn = 8, CGFloat pointsPerRow = 22);
+// takes two), aligned as the label says, upper labels over lower ones. A text
+// too long for its frame (or for the box) ends with "…" in the last cell that
+// fits. With `subviews`, a first line names the window's class, frame and
+// bounds, and a legend below the box lists every subview as a numbered tree,
+// bottom to top: class and exact frame, and for a label its text colour,
+// background colour, alignment and its text in double quotes with '"', '\'
+// and control characters escaped (nil when it has none). Scales that are not
+// positive numbers fall back to the defaults. For the command-line tools;
+// never raises.
+std::string drawWindow(const id& window, const DrawOptions& options = {});
 
 }  // namespace host

@@ -14,6 +14,8 @@ package is installed for:
 What it writes (all UTF-8, one "<key>|<text>" record per LF-ended line, keys
 unique, sorted in plain string order, no header):
 
+  calling-codes.txt         every calling code of the metadata, one a line:
+                            a key belongs to the one that begins it.
   codes/<cc>.txt            English area texts and country lines: the set the
                             lookup reads when nothing is installed.
   lang/index.txt            one line per language: "<language>|<base>", base
@@ -60,8 +62,7 @@ Appending the records of a calling code from a language's overlay to the
 code's file of its base set gives the code's file of the language's complete
 set: a key repeated later replaces the earlier text. Chinese, Japanese and
 Korean have no base, so their complete set holds no English text; a code
-without records in their overlay is then an empty file. Every calling code of
-an overlay has a file in codes/.
+without records in their overlay is then an empty file.
 
 Texts are written as the data has them, except that "|" and the line
 terminators CR, LF, U+0085, U+2028 and U+2029, which would break a record, are
@@ -95,7 +96,7 @@ LOCALE_RE = re.compile(
     r"^(?P<lang>[a-z]{2,3})(?:_(?P<script>[A-Z][a-z]{3}))?(?:_(?P<region>[A-Z]{2}|[0-9]{3}))?$")
 
 # The folders of the bundle that this script owns.
-BUNDLE_FOLDERS = ("codes", "lang", "carriers")
+BUNDLE_FOLDERS = ("codes", "lang", "carriers", "calling-codes.txt")
 
 
 def parse_locale(text):
@@ -169,6 +170,8 @@ class Package:
         self.locales = sorted({locale for texts in GEOCODE_DATA.values() for locale in texts} -
                               {"en"})
         self._country_keys = None
+        self._english = None
+        self._by_language = None
 
     def calling_code_of(self, prefix):
         if not prefix.isascii() or not prefix.isdigit():
@@ -210,14 +213,41 @@ class Package:
             self._country_keys = keys
         return self._country_keys
 
+    def _english_texts(self):
+        if self._english is None:
+            self._english = {}
+            for prefix, texts in self.geodata.items():
+                text = texts.get("en")
+                if text:
+                    code = self.calling_code_of(prefix)
+                    self._english.setdefault(code, {})[prefix] = clean(text)
+        return self._english
+
+    def _prefixes_of_language(self):
+        if self._by_language is None:
+            self._by_language = {}
+            for prefix, texts in self.geodata.items():
+                for locale in texts:
+                    self._by_language.setdefault(locale.split("_")[0], []).append(prefix)
+        return self._by_language
+
     def area_set(self, locale):
         """The complete set of a language: {calling code: {key: text}}."""
         lang, script, region = parse_locale(locale)
+        english = lang not in NO_ENGLISH_FALLBACK
+        # Only the prefixes with a text in some locale of the language can have
+        # another text than English (or, without fallback, any text at all).
         files = {}
-        for prefix, texts in self.geodata.items():
-            text = pick_text(texts, lang, script, region)
+        if english:
+            for code, records in self._english_texts().items():
+                files[code] = dict(records)
+        for prefix in self._prefixes_of_language().get(lang, ()):
+            text = pick_text(self.geodata[prefix], lang, script, region)
+            records = files.setdefault(self.calling_code_of(prefix), {})
             if text:
-                files.setdefault(self.calling_code_of(prefix), {})[prefix] = clean(text)
+                records[prefix] = clean(text)
+            else:
+                records.pop(prefix, None)
         for code, records in files.items():
             # Where mobile numbers carry a token before the area code (Argentina's
             # 9), the geocoder drops it before looking up the area, so the areas
@@ -226,7 +256,6 @@ class Package:
             if token:
                 for key, text in list(records.items()):
                     records[code + token + key[len(code):]] = text
-        english = lang not in NO_ENGLISH_FALLBACK
         for key, region_code in self.country_keys():
             name = self.region_name(region_code, lang, english)
             if name:
@@ -296,6 +325,8 @@ def move_into_place(staging, out_dir, names):
 
 
 def write_bundle(package, staging):
+    with open(os.path.join(staging, "calling-codes.txt"), "w", encoding="utf-8") as out:
+        out.write("".join(code + "\n" for code in sorted(package.regions_of_code)))
     sets = {"en": package.area_set("en")}
     write_set(os.path.join(staging, "codes"), sets["en"])
     index = []
@@ -304,10 +335,6 @@ def write_bundle(package, staging):
     for locale in package.locales:
         base = base_of(locale)
         layer = overlay(sets[locale], sets[base] if base else {})
-        strays = set(layer) - set(sets["en"])
-        if strays:
-            raise SystemExit("gen_area_codes.py: %s has calling code %s without English file" %
-                             (locale, min(strays)))
         write_joined(os.path.join(staging, "lang", locale + ".txt"), layer)
         index.append("%s|%s\n" % (locale, base))
     with open(os.path.join(staging, "lang", "index.txt"), "w", encoding="utf-8") as out:

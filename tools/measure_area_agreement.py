@@ -25,7 +25,12 @@ number (the calling code counted but not compared) the longest wins, the first
 of equal length, and for a repeated key its last line. With --zelvora, the
 built tool answers: for a language other than English it first installs the
 language into a temporary device with `zelvora data install --language`, then
-runs `zelvora lookup -` on every number written as +<calling code><number>.
+runs `zelvora lookup -` on every number written as +<calling code><number>
+with the home calling code of the United States. The lookup recognises only
+the calling codes of its own tables after a "+", so with --home-own each
+number is instead written in national form, without trunk prefix, on a device
+whose home calling code is the number's own and whose trunk prefix is empty:
+that measures the data through the lookup for every calling code.
 """
 
 import argparse
@@ -181,27 +186,41 @@ def ours_by_data(numbers, data_dir, locale):
     return answers
 
 
-def ours_by_tool(numbers, zelvora, locale):
+def ours_by_tool(numbers, zelvora, locale, home_own):
     pn = __import__("phonenumbers")
+    answers = {}
     with tempfile.TemporaryDirectory(prefix="zelvora-measure-") as root:
         base = [zelvora, "--root", root, "--region", "US"]
         if locale != "en":
             subprocess.run(base + ["data", "install", "--language", locale], check=True,
                            stdout=subprocess.DEVNULL)
-        lines = ["+%d%s" % (n.country_code, pn.national_significant_number(n))
-                 for _, _, n in numbers]
-        result = subprocess.run(base + ["lookup", "-"], input="\n".join(lines) + "\n",
-                                capture_output=True, text=True, check=True)
-    answers = [line.split("\t", 1)[1] for line in result.stdout.split("\n") if line]
-    if len(answers) != len(numbers):
-        raise SystemExit("measure: %d answers for %d numbers" % (len(answers), len(numbers)))
-    return answers
+        groups = {}
+        for position, (_, _, number) in enumerate(numbers):
+            home = str(number.country_code) if home_own else ""
+            groups.setdefault(home, []).append(position)
+        for home, positions in sorted(groups.items()):
+            if home:
+                for key, value in (("countryCode", home), ("trunkPrefixx", "")):
+                    subprocess.run(base + ["settings", "set", key, value], check=True)
+            lines = [("" if home else "+%d" % numbers[i][2].country_code) +
+                     pn.national_significant_number(numbers[i][2]) for i in positions]
+            result = subprocess.run(base + ["lookup", "-"], input="\n".join(lines) + "\n",
+                                    capture_output=True, text=True, check=True)
+            found = [line.split("\t", 1)[1] for line in result.stdout.split("\n") if line]
+            if len(found) != len(positions):
+                raise SystemExit("measure: %d answers for %d numbers" %
+                                 (len(found), len(positions)))
+            answers.update(zip(positions, found))
+    return [answers[i] for i in range(len(numbers))]
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--lang", action="append", help="language (repeatable; default en)")
     parser.add_argument("--zelvora", help="the built zelvora tool to ask instead of the data")
+    parser.add_argument("--home-own", action="store_true",
+                        help="with --zelvora: the home calling code is each number's own, "
+                        "as for a user in that country (default: the United States')")
     parser.add_argument("--data", default=REPO_DATA, help="the data folder (default: data/)")
     parser.add_argument("--per-type", type=int, default=20)
     parser.add_argument("--show", type=int, default=0, help="disagreements to print")
@@ -217,7 +236,7 @@ def main():
             return 2
         reference = Reference(package, locale)
         if args.zelvora:
-            ours = ours_by_tool(numbers, args.zelvora, locale)
+            ours = ours_by_tool(numbers, args.zelvora, locale, args.home_own)
         else:
             ours = ours_by_data(numbers, args.data, locale)
         agree = raw_agree = described = 0

@@ -51,14 +51,14 @@ TEST(DataCommand, InstallLanguageAnswersInItAndRemoveLeavesTheUsersFiles) {
   }
   EXPECT_EQ(device.readFile(dataFile("36.txt")), "36|Mine\n");
   expectAreas(root, {
-                        {"+49 30 1234567", "Berlin"},          // German name, same as English
-                        {"+49 89 1234567", "München"},         // German name
-                        {"+49 151 23456789", "Deutschland"},   // the country, in German
-                        {"+1 876 555 1234", "Jamaika"},        // shared code: by leading digits
-                        {"+44 20 7946 0000", "London"},        // English where German has none
-                        {"+36 1 234 5678", "Mine"},            // the user's file is kept
-                        {"+33 1 42 68 53 00", "Paris"},        // nothing left of French
-                        {"+376 312 345", "Andorra"},           // a code without areas
+                        {"+49 30 1234567", "Berlin"},         // German name, same as English
+                        {"+49 89 1234567", "München"},        // German name
+                        {"+49 151 23456789", "Deutschland"},  // the country, in German
+                        {"+1 876 555 1234", "Jamaika"},       // shared code: by leading digits
+                        {"+44 20 7946 0000", "London"},       // English where German has none
+                        {"+36 1 234 5678", "Mine"},           // the user's file is kept
+                        {"+33 1 42 68 53 00", "Paris"},       // nothing left of French
+                        {"+376 312 345", "Andorra"},          // a code without areas
                     });
   e2e::Outcome status = e2e::zelvora(root, {"data"});
   EXPECT_NE(status.out.find("language de, carriers no"), std::string::npos) << status.out;
@@ -90,9 +90,9 @@ TEST(DataCommand, ChineseWithCarriersHasNoEnglishNames) {
   ASSERT_EQ(outcome.status, 0) << e2e::describe(outcome);
   expectAreas(root, {
                         {"+86 139 1234 5678", "江苏省常州市 (中国移动)"},
-                        {"+86 10 6552 9988", "北京市"},         // fixed line: no carrier
+                        {"+86 10 6552 9988", "北京市"},           // fixed line: no carrier
                         {"+49 151 23456789", "德国 (T-Mobile)"},  // carrier only in English
-                        {"+44 20 7946 0000", "英国"},           // London has no Chinese name
+                        {"+44 20 7946 0000", "英国"},             // London has no Chinese name
                         {"+1 876 555 1234", "牙买加"},
                     });
 }

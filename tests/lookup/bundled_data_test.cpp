@@ -33,15 +33,16 @@ bool isDigits(std::string_view text) {
 }
 
 // Guards against wrong, non-English or missing area texts and country lines in
-// the generated data ("4989" also has the German "München", "8610" a Chinese text). Each
-// entry is a calling code, a blank, and the rest of the record; one without
-// "|" is a prefix that has no English text (35818 only Northern Sami, 245320
-// only Portuguese) and must be absent.
+// the generated data ("4989" also has the German "München", "8610" a Chinese
+// text). Each entry is a calling code, a blank, and the rest of the record;
+// one without "|" must be absent (245320 has only a Portuguese text). 35818
+// has only a Northern Sami area text, so the country line of the Åland Islands
+// stands there.
 TEST(BundledData, KnownEntriesHaveTheirEnglishAreaTexts) {
   for (const std::string entry :
        {"44 20|London", "1 201|New Jersey", "1 418269|Gasp\u00e9, QC", "49 30|Berlin",
         "49 89|Munich", "33 1426|Paris", "86 10|Beijing", "39 06|Rome", "7 495|Moscow",
-        "55 11333|S\u00e3o Paulo - SP", "358 19|Uusimaa", "358 18", "245 320",
+        "55 11333|S\u00e3o Paulo - SP", "358 19|Uusimaa", "358 18|\u00c5land Islands", "245 320",
         // Country lines: the calling code alone, or the prefix that tells one
         // country of a shared code; none where the prefix cannot.
         "49 |Germany", "376 |Andorra", "1 876|Jamaica", "7 7|Kazakhstan", "44 7700"}) {

@@ -224,8 +224,16 @@ def main():
     parser.add_argument("--data", default=REPO_DATA, help="the data folder (default: data/)")
     parser.add_argument("--per-type", type=int, default=20)
     parser.add_argument("--show", type=int, default=0, help="disagreements to print")
+    parser.add_argument("--min", type=float, default=None,
+                        help="exit with status 1 when a language agrees less (percent)")
     args = parser.parse_args()
 
+    try:
+        import phonenumbers  # noqa: F401
+    except ImportError:
+        print("python3-phonenumbers is not installed: nothing to measure against")
+        return 77
+    below = []
     package = gen.Package()
     numbers = make_numbers(args.per_type)
     regions = len({region for region, _, _ in numbers})
@@ -253,10 +261,15 @@ def main():
         print("%-7s agreement %6.2f%% (%d of %d); with the raw geocoder %6.2f%%; "
               "a text for %6.2f%%" % (locale, 100.0 * agree / total, agree, total,
                                       100.0 * raw_agree / total, 100.0 * described / total))
+        if args.min is not None and 100.0 * agree < args.min * total:
+            below.append(locale)
         for region, kind, number, expected, answer in misses[:args.show]:
             print("  %s %-6s +%d %s: libphonenumber %r, ours %r" %
                   (region, kind, number.country_code,
                    reference.pn.national_significant_number(number), expected, answer))
+    if below:
+        print("below %.2f%%: %s" % (args.min, " ".join(below)))
+        return 1
     return 0
 
 

@@ -1,61 +1,75 @@
 #!/usr/bin/python3
-"""Writes the bundled area-code files, one per calling code, from the
-geocoding data of Google's libphonenumber as Debian's python3-phonenumbers
-package ships it.
+"""Writes the bundled area-code data from Google's libphonenumber as Debian's
+python3-phonenumbers package ships it: the English area-code files, the
+overlays of every other language, and the carrier names.
 
 Run it with Debian's own interpreter, /usr/bin/python3, which is the one the
 package is installed for:
 
-    /usr/bin/python3 tools/gen_area_codes.py               # English, into data/codes
-    /usr/bin/python3 tools/gen_area_codes.py --lang de     # German, into data/codes-de
+    /usr/bin/python3 tools/gen_area_codes.py                 # the bundle, into data/
+    /usr/bin/python3 tools/gen_area_codes.py --out DIR       # the bundle, into DIR
+    /usr/bin/python3 tools/gen_area_codes.py --lang de --out DIR
+                                      # the complete German set, one file per code
 
-Where the data comes from
--------------------------
+What it writes (all UTF-8, one "<key>|<text>" record per LF-ended line, keys
+unique, sorted in plain string order, no header):
+
+  calling-codes.txt         every calling code of the metadata, one a line:
+                            a key belongs to the one that begins it.
+  codes/<cc>.txt            English area texts and country lines: the set the
+                            lookup reads when nothing is installed.
+  lang/index.txt            one line per language: "<language>|<base>", base
+                            being the set the language's overlay is laid over
+                            ("en", "zh" for zh_Hant) or empty for a language
+                            whose overlay is its complete set (zh, ja, ko).
+  lang/<language>.txt       the language's overlay: the records of its complete
+                            set whose text differs from its base set, for all
+                            calling codes in one file (a key begins with its
+                            calling code, and calling codes are prefix-free).
+  carriers/en.txt           English carrier names of mobile prefixes.
+  carriers/<language>.txt   the carrier names in that language that differ from
+                            the English ones.
+
+Area texts
+----------
 phonenumbers.geodata.GEOCODE_DATA maps a prefix of the E.164 digits (calling
-code first, then the area digits, e.g. "4420") to a dict of locale -> area
-text ({"en": "London", ...}). Locales are bare languages ("de", "zh") or a
-language with a script ("zh_Hant").
+code first, e.g. "4420") to {locale: text}. The text of a prefix for a
+language is picked as the package's geocoder does (phonenumbers/prefix.py,
+_find_lang): the full locale, then language and script, then the bare
+language, then English, except that Chinese, Japanese and Korean never fall
+back to English. A prefix without a text for the language is left out, so a
+longer prefix without a usable name never hides a shorter one that has a name.
+Prefixes whose text is empty are left out too. Where mobile numbers carry a
+token before the area code (9 in Argentina), which the geocoder drops before
+it looks up the area, every area is written a second time under the token
+("54911|Buenos Aires" beside "5411|Buenos Aires").
 
-Calling codes form a prefix-free set, so every data prefix begins with exactly
-one calling code of phonenumbers' COUNTRY_CODE_TO_REGION_CODE; the prefix is
-filed under that code.
+Country lines
+-------------
+Every file also holds the least specific keys: the calling code plus the
+shortest national prefix after which the number can be valid for only one
+region of the code, with that region's name (phonenumbers.geodata.locale).
+For a calling code of one region that is the calling code alone ("49|Germany");
+for a shared code the prefixes follow the regions' number patterns
+("1876|Jamaica", "77|Kazakhstan"). Where a prefix cannot tell the region
+within six national digits no line is written. An area text at the same key
+wins over the country. The country's name is in the language; a language
+without a name for it falls back like the area texts.
 
-Choosing the text for a language
---------------------------------
-For every prefix the text is picked with the same rule the package's geocoder
-applies to the entry of a prefix (phonenumbers/prefix.py, _find_lang), with
-the language given as lang[_Script][_REGION]:
+Overlays
+--------
+Appending the records of a calling code from a language's overlay to the
+code's file of its base set gives the code's file of the language's complete
+set: a key repeated later replaces the earlier text. Chinese, Japanese and
+Korean have no base, so their complete set holds no English text; a code
+without records in their overlay is then an empty file.
 
-  1. zh_TW, zh_HK and zh_MO are taken as zh_Hant, when the entry has zh_Hant;
-  2. the full locale (lang_Script_REGION, lang_Script, lang_REGION or lang);
-  3. lang_Script, then lang_REGION, then the bare language;
-  4. English, except for Chinese, Japanese and Korean, which never fall back
-     to English.
-
-A prefix without a text for the language after that is left out of the file.
-(Where the geocoder's longest matching prefix has no text it answers with no
-area at all; a file has no way to say "no area here", so the shorter prefixes
-that do have a text are left to answer.) English therefore writes exactly the
-prefixes that carry an English text.
-
-File format
------------
-<out>/<calling code>.txt, UTF-8, one record per line ended by LF, no header:
-
-    <key>|<area text>
-
-The key is the data prefix, which already begins with the calling code. Keys
-are unique and sorted by plain string (code point) order; as they are ASCII
-digits this is also byte order. Area texts are written as the data has them,
-except that "|" and the line terminators CR, LF, U+0085, U+2028 and U+2029,
-which would break a record, are replaced by a space (the run reports how many).
-Prefixes whose text is empty are left out.
-
-Every file is first written into a temporary folder beside the output folder
-and then moved into place, so no half-written file is ever left behind. Files
-named <digits>.txt in the output folder that the run did not produce are
-removed. The output depends only on the package's data: running it again gives
-identical files.
+Texts are written as the data has them, except that "|" and the line
+terminators CR, LF, U+0085, U+2028 and U+2029, which would break a record, are
+replaced by a space. The output depends only on the package's data: running
+it again gives identical files. Everything is written into a temporary folder
+beside the output and then moved into place; files and language folders of an
+earlier run that this run does not produce are removed.
 """
 
 import argparse
@@ -65,8 +79,12 @@ import shutil
 import sys
 import tempfile
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import phone_regions  # noqa: E402
+
 REPO_ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 DATA_VERSION = "8.12.57"
+COUNTRY_PREFIX_DIGITS = 6
 
 # Characters that would end or split a record.
 BREAKING_CHARS = ("|", "\r", "\n", "\x85", "\u2028", "\u2029")
@@ -77,23 +95,22 @@ NO_ENGLISH_FALLBACK = ("zh", "ja", "ko")
 LOCALE_RE = re.compile(
     r"^(?P<lang>[a-z]{2,3})(?:_(?P<script>[A-Z][a-z]{3}))?(?:_(?P<region>[A-Z]{2}|[0-9]{3}))?$")
 
+# The folders of the bundle that this script owns.
+BUNDLE_FOLDERS = ("codes", "lang", "carriers", "calling-codes.txt")
+
 
 def parse_locale(text):
-    """Splits "zh", "zh_Hant", "zh-TW" or "zh_Hant_TW" into (lang, script, region)."""
+    """Splits "zh", "zh_Hant" or "zh_Hant_TW" into (lang, script, region), or None."""
     match = LOCALE_RE.match(text.replace("-", "_"))
     if not match:
-        raise argparse.ArgumentTypeError(
-            "%r is not a language such as en, de, zh, zh_Hant or zh_TW" % text)
+        return None
     return match.group("lang"), match.group("script"), match.group("region")
 
 
-def locale_name(lang, script, region):
-    return "_".join(part for part in (lang, script, region) if part)
-
-
-def pick_text(texts, lang, script, region):
-    """The text of one prefix entry for the language, or None."""
-    full = locale_name(lang, script, region)
+def pick_text(texts, lang, script=None, region=None, english=None):
+    """The text of one data entry for the language, or None. `english` says
+    whether English may stand in; by default all but zh, ja and ko fall back."""
+    full = "_".join(part for part in (lang, script, region) if part)
     normalized = LOCALE_NORMALIZATION.get(full)
     if normalized is not None and normalized in texts:
         return texts[normalized]
@@ -105,138 +122,282 @@ def pick_text(texts, lang, script, region):
         return texts["%s_%s" % (lang, region)]
     if lang in texts:
         return texts[lang]
-    if lang not in NO_ENGLISH_FALLBACK:
-        return texts.get("en")
-    return None
+    if english is None:
+        english = lang not in NO_ENGLISH_FALLBACK
+    return texts.get("en") if english else None
 
 
-def load_package():
-    try:
-        import phonenumbers
-        from phonenumbers.geodata import GEOCODE_DATA
-        from phonenumbers.phonenumberutil import COUNTRY_CODE_TO_REGION_CODE
-    except ImportError:
-        sys.stderr.write(
-            "gen_area_codes.py: the phonenumbers package is missing for %s; install it with "
-            "'apt-get install python3-phonenumbers' and run this script with /usr/bin/python3\n" %
-            sys.executable)
-        sys.exit(2)
-    codes = sorted(str(code) for code in COUNTRY_CODE_TO_REGION_CODE)
-    return phonenumbers.__version__, GEOCODE_DATA, codes
+def clean(text):
+    for ch in BREAKING_CHARS:
+        text = text.replace(ch, " ")
+    return text
 
 
-def calling_code_of(prefix, codes_by_length):
-    found = [prefix[:n] for n in codes_by_length if prefix[:n] in codes_by_length[n]]
-    if len(found) != 1:
-        raise SystemExit("gen_area_codes.py: prefix %s begins with %d calling codes (%s)" %
-                         (prefix, len(found), ", ".join(found) or "none"))
-    return found[0]
+def base_of(locale):
+    """The set a language's overlay is laid over: "" for none."""
+    lang, script, region = parse_locale(locale)
+    if script or region:
+        return lang
+    return "" if lang in NO_ENGLISH_FALLBACK else "en"
 
 
-def build_records(geodata, codes, lang, script, region, stats):
-    """Returns {calling code: [(key, text), ...]} with the keys sorted."""
-    codes_by_length = {}
-    for code in codes:
-        codes_by_length.setdefault(len(code), set()).add(code)
-    files = {}
-    for prefix in sorted(geodata):
+class Package:
+    """The parts of python3-phonenumbers the data is made from."""
+
+    def __init__(self):
+        try:
+            import phonenumbers
+            from phonenumbers.carrierdata import CARRIER_DATA
+            from phonenumbers.geodata import GEOCODE_DATA
+            from phonenumbers.geodata.locale import LOCALE_DATA
+            from phonenumbers.phonenumberutil import COUNTRY_CODE_TO_REGION_CODE
+        except ImportError:
+            sys.stderr.write(
+                "gen_area_codes.py: the phonenumbers package is missing for %s; install it "
+                "with 'apt-get install python3-phonenumbers' and run this script with "
+                "/usr/bin/python3\n" % sys.executable)
+            sys.exit(2)
+        self.version = phonenumbers.__version__
+        self.geodata = GEOCODE_DATA
+        self.carriers = CARRIER_DATA
+        self.region_names = LOCALE_DATA
+        self.regions_of_code = {str(c): list(r) for c, r in COUNTRY_CODE_TO_REGION_CODE.items()}
+        self.metadata_for_region = phonenumbers.PhoneMetadata.metadata_for_region
+        self.mobile_token = lambda code: phonenumbers.country_mobile_token(int(code))
+        self.codes_by_length = {}
+        for code in self.regions_of_code:
+            self.codes_by_length.setdefault(len(code), set()).add(code)
+        self.locales = sorted({locale for texts in GEOCODE_DATA.values() for locale in texts} -
+                              {"en"})
+        self._country_keys = None
+        self._english = None
+        self._by_language = None
+
+    def calling_code_of(self, prefix):
         if not prefix.isascii() or not prefix.isdigit():
             raise SystemExit("gen_area_codes.py: prefix %r is not made of digits" % prefix)
-        code = calling_code_of(prefix, codes_by_length)
-        text = pick_text(geodata[prefix], lang, script, region)
-        if text is None:
-            stats["no_text"] += 1
-            continue
-        if text == "":
-            stats["empty_text"] += 1
-            continue
-        cleaned = text
-        for ch in BREAKING_CHARS:
-            if ch in cleaned:
-                stats["replaced_chars"] += cleaned.count(ch)
-                cleaned = cleaned.replace(ch, " ")
-        if cleaned != text:
-            stats["replaced_texts"] += 1
-        files.setdefault(code, []).append((prefix, cleaned))
-    return files
+        found = [prefix[:n] for n in self.codes_by_length
+                 if prefix[:n] in self.codes_by_length[n]]
+        if len(found) != 1:
+            raise SystemExit("gen_area_codes.py: prefix %s begins with %d calling codes" %
+                             (prefix, len(found)))
+        return found[0]
+
+    def region_name(self, region, lang, english):
+        names = self.region_names.get(region, {})
+
+        def get(key):
+            name = names.get(key, "")
+            return names.get(name[1:], "") if name.startswith("*") else name
+
+        name = get(lang)
+        if not name and english:
+            name = get("en")
+        return name
+
+    def country_keys(self):
+        """[(key, region)]: the least specific keys of every calling code."""
+        if self._country_keys is None:
+            keys = []
+            for code, regions in sorted(self.regions_of_code.items()):
+                regions = [r for r in regions if r in self.region_names]
+                if len(regions) == 1 and len(self.regions_of_code[code]) == 1:
+                    keys.append((code, regions[0]))
+                elif regions:
+                    automata = phone_regions.region_automata(self.metadata_for_region,
+                                                             self.regions_of_code[code])
+                    for prefix, region in phone_regions.certain_prefixes(
+                            automata, COUNTRY_PREFIX_DIGITS):
+                        if region in self.region_names:
+                            keys.append((code + prefix, region))
+            self._country_keys = keys
+        return self._country_keys
+
+    def _english_texts(self):
+        if self._english is None:
+            self._english = {}
+            for prefix, texts in self.geodata.items():
+                text = texts.get("en")
+                if text:
+                    code = self.calling_code_of(prefix)
+                    self._english.setdefault(code, {})[prefix] = clean(text)
+        return self._english
+
+    def _prefixes_of_language(self):
+        if self._by_language is None:
+            self._by_language = {}
+            for prefix, texts in self.geodata.items():
+                for locale in texts:
+                    self._by_language.setdefault(locale.split("_")[0], []).append(prefix)
+        return self._by_language
+
+    def area_set(self, locale):
+        """The complete set of a language: {calling code: {key: text}}."""
+        lang, script, region = parse_locale(locale)
+        english = lang not in NO_ENGLISH_FALLBACK
+        # Only the prefixes with a text in some locale of the language can have
+        # another text than English (or, without fallback, any text at all).
+        files = {}
+        if english:
+            for code, records in self._english_texts().items():
+                files[code] = dict(records)
+        for prefix in self._prefixes_of_language().get(lang, ()):
+            text = pick_text(self.geodata[prefix], lang, script, region)
+            records = files.setdefault(self.calling_code_of(prefix), {})
+            if text:
+                records[prefix] = clean(text)
+            else:
+                records.pop(prefix, None)
+        for code, records in files.items():
+            # Where mobile numbers carry a token before the area code (Argentina's
+            # 9), the geocoder drops it before looking up the area, so the areas
+            # are repeated under the token.
+            token = self.mobile_token(code)
+            if token:
+                for key, text in list(records.items()):
+                    records[code + token + key[len(code):]] = text
+        for key, region_code in self.country_keys():
+            name = self.region_name(region_code, lang, english)
+            if name:
+                files.setdefault(self.calling_code_of(key), {}).setdefault(key, clean(name))
+        return files
+
+    def carrier_set(self, locale):
+        """Carrier names in the language, else in English: {calling code: {key: name}}."""
+        lang, script, region = parse_locale(locale)
+        files = {}
+        for prefix, texts in self.carriers.items():
+            name = pick_text(texts, lang, script, region, english=True)
+            if name:
+                files.setdefault(self.calling_code_of(prefix), {})[prefix] = clean(name)
+        return files
 
 
-def write_files(files, out_dir):
-    """Writes every file into a temporary folder beside out_dir, then moves them in."""
-    out_dir = os.path.abspath(out_dir)
-    parent = os.path.dirname(out_dir)
-    os.makedirs(parent, exist_ok=True)
-    staging = tempfile.mkdtemp(prefix=".%s-tmp-" % os.path.basename(out_dir), dir=parent)
-    try:
-        names = []
-        for code in sorted(files):
-            name = code + ".txt"
-            body = "".join("%s|%s\n" % record for record in files[code]).encode("utf-8")
-            path = os.path.join(staging, name)
-            with open(path, "wb") as out:
-                out.write(body)
-                out.flush()
-                os.fsync(out.fileno())
-            os.chmod(path, 0o644)
-            names.append(name)
-        os.makedirs(out_dir, exist_ok=True)
-        for name in names:
-            os.replace(os.path.join(staging, name), os.path.join(out_dir, name))
-        wanted = set(names)
-        stale = sorted(n for n in os.listdir(out_dir)
-                       if re.match(r"^[0-9]+\.txt$", n) and n not in wanted)
-        for name in stale:
-            os.remove(os.path.join(out_dir, name))
-        return names, stale
-    finally:
-        shutil.rmtree(staging, ignore_errors=True)
+def overlay(complete, base):
+    """The records of `complete` that `base` lacks or has with another text. Laid
+    over `base` they give `complete`, which must therefore hold every key of base."""
+    result = {}
+    for code in set(complete) | set(base):
+        mine = complete.get(code, {})
+        theirs = base.get(code, {})
+        missing = [key for key in theirs if key not in mine]
+        if missing:
+            raise SystemExit("gen_area_codes.py: the overlay cannot take away key %s" %
+                             missing[0])
+        changed = {key: text for key, text in mine.items() if theirs.get(key) != text}
+        if changed:
+            result[code] = changed
+    return result
+
+
+def write_set(folder, files):
+    os.makedirs(folder, exist_ok=True)
+    for code, records in files.items():
+        body = "".join("%s|%s\n" % (key, records[key]) for key in sorted(records))
+        with open(os.path.join(folder, code + ".txt"), "wb") as out:
+            out.write(body.encode("utf-8"))
+
+
+def write_joined(path, files):
+    """All records of `files` in one file, sorted by key."""
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    records = sorted((key, text) for code_records in files.values()
+                     for key, text in code_records.items())
+    with open(path, "wb") as out:
+        out.write("".join("%s|%s\n" % record for record in records).encode("utf-8"))
+
+
+def move_into_place(staging, out_dir, names):
+    """Replaces each folder or file `names` of out_dir by the one in staging."""
+    os.makedirs(out_dir, exist_ok=True)
+    for name in names:
+        target = os.path.join(out_dir, name)
+        old = None
+        if os.path.lexists(target):
+            old = os.path.join(staging, ".old-" + name)
+            os.replace(target, old)
+        os.replace(os.path.join(staging, name), target)
+        if old:
+            if os.path.isdir(old):
+                shutil.rmtree(old)
+            else:
+                os.remove(old)
+
+
+def write_bundle(package, staging):
+    with open(os.path.join(staging, "calling-codes.txt"), "w", encoding="utf-8") as out:
+        out.write("".join(code + "\n" for code in sorted(package.regions_of_code)))
+    sets = {"en": package.area_set("en")}
+    write_set(os.path.join(staging, "codes"), sets["en"])
+    index = []
+    for locale in package.locales:
+        sets[locale] = package.area_set(locale)
+    for locale in package.locales:
+        base = base_of(locale)
+        layer = overlay(sets[locale], sets[base] if base else {})
+        write_joined(os.path.join(staging, "lang", locale + ".txt"), layer)
+        index.append("%s|%s\n" % (locale, base))
+    with open(os.path.join(staging, "lang", "index.txt"), "w", encoding="utf-8") as out:
+        out.write("".join(index))
+    english = package.carrier_set("en")
+    write_joined(os.path.join(staging, "carriers", "en.txt"), english)
+    for locale in package.locales:
+        layer = overlay(package.carrier_set(locale), english)
+        if layer:
+            write_joined(os.path.join(staging, "carriers", locale + ".txt"), layer)
+    return sets
 
 
 def main():
     parser = argparse.ArgumentParser(
-        description="Writes the area-code files <calling code>.txt from the geocoding data of "
+        description="Writes the bundled area-code data (codes/, lang/, carriers/) from "
         "python3-phonenumbers. Run it with /usr/bin/python3 (Debian's interpreter, for which "
         "the package is installed).",
-        usage="/usr/bin/python3 tools/gen_area_codes.py [--lang LANG] [--out DIR]")
-    parser.add_argument("--lang", default="en", type=str,
-                        help="language of the area texts: en (default), de, zh, zh_Hant, ... "
-                        "Missing texts fall back as the package's geocoder does.")
+        usage="/usr/bin/python3 tools/gen_area_codes.py [--out DIR] [--lang LANGUAGE]")
     parser.add_argument("--out", default=None,
-                        help="output folder (default: data/codes for en, data/codes-<lang> "
-                        "otherwise, relative to the repository)")
+                        help="output folder (default: the repository's data folder)")
+    parser.add_argument("--lang", default=None,
+                        help="write only the complete area set of this language, one file "
+                        "per calling code, straight into --out")
     args = parser.parse_args()
-    try:
-        lang, script, region = parse_locale(args.lang)
-    except argparse.ArgumentTypeError as error:
-        parser.error(str(error))
-    name = locale_name(lang, script, region)
-    out_dir = args.out
-    if out_dir is None:
-        out_dir = os.path.join(REPO_ROOT, "data", "codes" if name == "en" else "codes-" + name)
 
-    version, geodata, codes = load_package()
-    if version != DATA_VERSION:
+    package = Package()
+    if package.version != DATA_VERSION:
         sys.stderr.write("gen_area_codes.py: note: phonenumbers %s, the NOTICE names %s\n" %
-                         (version, DATA_VERSION))
+                         (package.version, DATA_VERSION))
+    if args.lang is not None:
+        known = ["en"] + package.locales
+        if args.lang not in known:
+            sys.stderr.write("gen_area_codes.py: unknown language %r; the data has %s\n" %
+                             (args.lang, " ".join(known)))
+            return 2
+        if args.out is None:
+            parser.error("--lang needs --out")
+        files = package.area_set(args.lang)
+        codes = set(package.area_set("en")) | set(files)
+        staging = tempfile.mkdtemp(prefix=".gen-", dir=os.path.dirname(os.path.abspath(args.out)))
+        try:
+            write_set(os.path.join(staging, "set"), {c: files.get(c, {}) for c in codes})
+            if os.path.isdir(args.out):
+                shutil.rmtree(args.out)
+            os.replace(os.path.join(staging, "set"), args.out)
+        finally:
+            shutil.rmtree(staging, ignore_errors=True)
+        print("language %s: %d files in %s" % (args.lang, len(codes), args.out))
+        return 0
 
-    stats = {"no_text": 0, "empty_text": 0, "replaced_chars": 0, "replaced_texts": 0}
-    files = build_records(geodata, codes, lang, script, region, stats)
-    if not files:
-        raise SystemExit("gen_area_codes.py: no area texts for %s" % name)
-    names, stale = write_files(files, out_dir)
-
-    records = sum(len(recs) for recs in files.values())
-    largest = max(names, key=lambda n: os.path.getsize(os.path.join(out_dir, n)))
-    print("phonenumbers %s, language %s: %d files, %d records in %s" %
-          (version, name, len(names), records, out_dir))
-    print("largest: %s, %d bytes, %d lines" %
-          (largest, os.path.getsize(os.path.join(out_dir, largest)), len(files[largest[:-4]])))
-    print("prefixes without a text for %s: %d; with an empty text: %d" %
-          (name, stats["no_text"], stats["empty_text"]))
-    print("characters replaced by a space: %d (in %d texts)" %
-          (stats["replaced_chars"], stats["replaced_texts"]))
-    if stale:
-        print("removed stale files: %s" % " ".join(stale))
+    out_dir = os.path.abspath(args.out or os.path.join(REPO_ROOT, "data"))
+    os.makedirs(out_dir, exist_ok=True)
+    staging = tempfile.mkdtemp(prefix=".gen-", dir=out_dir)
+    try:
+        sets = write_bundle(package, staging)
+        move_into_place(staging, out_dir, BUNDLE_FOLDERS)
+    finally:
+        shutil.rmtree(staging, ignore_errors=True)
+    english = sets["en"]
+    print("phonenumbers %s: %d English files, %d records (%d country keys); %d languages" %
+          (package.version, len(english), sum(len(r) for r in english.values()),
+           len(package.country_keys()), len(package.locales)))
     return 0
 
 

@@ -15,6 +15,9 @@ using Arguments = std::vector<std::string>;
 int runHome(const Arguments& arguments);
 int runSettings(const Arguments& arguments);
 int runLookup(const Arguments& arguments);
+// data [install [--language LANG] [--carrier] | remove]: the area-code sets
+// installed in the device's data folder.
+int runData(const Arguments& arguments);
 // The simulated phone: call and recents run a host program once, springboard
 // hands the terminal to the home screen. `options` are passed on to it.
 int runCall(const Arguments& arguments, const apps::CommonOptions& options);

@@ -25,6 +25,10 @@ constexpr const char* kUsage =
     "  settings get KEY             prints one setting\n"
     "  settings set KEY VALUE       changes countryCode, trunkPrefixx or recents\n"
     "  settings unset KEY           removes a setting\n"
+    "  data                         shows the area-code set installed on the device\n"
+    "  data install [--language LANG] [--carrier]\n"
+    "                               installs the area names in LANG (with carriers)\n"
+    "  data remove                  removes it: the bundled English set answers again\n"
     "\n"
     "  --root DIR    the simulated device (default: $ZELVORA_ROOT, else\n"
     "                $XDG_DATA_HOME/zelvora/device)\n"
@@ -40,7 +44,8 @@ int main(int argc, char** argv) {
     return arguments.empty() ? 2 : 0;
   }
   apps::CommonOptions options =
-      apps::parseCommonOptions(arguments, {"--outgoing", "--again", "--png", "--verbose"});
+      apps::parseCommonOptions(arguments, {"--outgoing", "--again", "--png", "--verbose",
+                                           "--language", "--carrier"});
   if (!options.error.empty()) return zelvora::fail(2, options.error + " (see zelvora --help)");
   if (options.rest.empty()) return zelvora::fail(2, "no command given (see zelvora --help)");
 
@@ -60,6 +65,9 @@ int main(int argc, char** argv) {
         command != "springboard") {
       return zelvora::fail(2, "--verbose goes with call, recents and springboard only");
     }
+    if ((argument == "--language" || argument == "--carrier") && command != "data") {
+      return zelvora::fail(2, argument + " goes with data install only");
+    }
   }
   if (command == "call") return zelvora::runCall(rest, options);
   if (command == "recents") return zelvora::runRecents(rest, options);
@@ -70,5 +78,6 @@ int main(int argc, char** argv) {
   if (command == "lookup") return zelvora::runLookup(rest);
   if (command == "home") return zelvora::runHome(rest);
   if (command == "settings") return zelvora::runSettings(rest);
+  if (command == "data") return zelvora::runData(rest);
   return zelvora::fail(2, "unknown command \"" + command + "\" (see zelvora --help)");
 }

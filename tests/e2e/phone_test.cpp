@@ -53,8 +53,8 @@ TEST(CallAlert, RunningHomeScreenShowsEachCallsOwnArea) {
       {"end", {}},
       {"outgoing +999 123456", {"Area Unknown "}},  // no such calling code
       {"end", {}},
-      {"call 12", {"Area Unknown "}},  // too short for any area
-      {"refresh", {"Area Unknown "}},
+      {"call 12", {"United Kingdom"}},  // national 2: only British numbers begin so
+      {"refresh", {"United Kingdom"}},
       {"answer", {}},
   };
   std::string script;
@@ -88,7 +88,7 @@ TEST(Recents, AnnotatesExactlyTheFirstRowsOnce) {
       {"5", three, {"mobile: London", "home: Manchester", "work: Berlin"}},
       {"4",
        {"+1 212 555 0100", "12", "", kBerlin},
-       {"mobile: New York, NY", "home", "work", "iPhone: Berlin"}},
+       {"mobile: New York, NY", "home: United Kingdom", "work", "iPhone: Berlin"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE("recents \"" + c.recents + "\" with " + c.numbers.front());

@@ -83,9 +83,24 @@ TEST_F(RealNumbers, NationalNumbersInTheirHomeCountry) {
   }
 }
 
+// Where the data has no area, the country line answers: the calling code
+// alone, or the prefix that only one country of a shared code can have.
+TEST_F(RealNumbers, NumbersWithOnlyTheirCountry) {
+  device.setRegion("GB");
+  const Case cases[] = {
+      {"+61 3 9123 4567", "Australia"}, {"+49 151 2345 6789", "Germany"},
+      {"+33 6 12 34 56 78", "France"},  {"+376 312 345", "Andorra"},
+      {"+1 876 555 1234", "Jamaica"},   {"+7 727 123 4567", "Kazakhstan"},
+      {"+1 555 0100", "United States"},  // 55 fits only the United States' number patterns
+  };
+  for (const Case& c : cases) EXPECT_EQ(lookUp(c.number), c.area) << c.number;
+}
+
+// No line where the prefix cannot tell the country (mobile 7700 may be British,
+// Jersey or Guernsey; 690 any of Guadeloupe, Saint Barthélemy, Saint Martin).
 TEST_F(RealNumbers, NumbersWithoutAnAreaInTheData) {
   device.setRegion("GB");
-  for (const char* number : {"+44 7700 900123", "+1 555 0100", "+999 1234", "+61 3 9123 4567"}) {
+  for (const char* number : {"+44 7700 900123", "+590 690 00 11 22", "+999 1234"}) {
     EXPECT_EQ(lookUp(number), std::nullopt) << number;
   }
 }

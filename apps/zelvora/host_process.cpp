@@ -98,7 +98,19 @@ int runHostProgram(const std::string& program, std::vector<std::string> argument
   ::sigaction(SIGPIPE, &ignore, &previous);
   const int outputError = relay(output[0], feed[1], input);
   int status = 0;
-  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  if (outputError != 0) {
+    // Without its output and input the program ends at its next write or
+    // read; one that waits on the terminal (springboard) is stopped after a
+    // second. It stores its settings atomically, so nothing is left half
+    // written.
+    for (int tries = 0; ::waitpid(child, &status, WNOHANG) == 0; ++tries) {
+      if (tries == 100) ::kill(child, SIGTERM);
+      if (tries == 300) ::kill(child, SIGKILL);
+      ::usleep(10000);
+    }
+  } else {
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
   }
   ::sigaction(SIGPIPE, &previous, nullptr);
   // The program may have died of the closed pipe; the failed output says why.

@@ -15,8 +15,9 @@ namespace zelvora {
 //
 // Returns the program's exit status, or 1 after a one-line message when it
 // could not be started or was ended by a signal. When the tool's standard
-// output fails, the program is ended (its output pipe and input are closed)
-// and waited for, and the tool ends through endAfterOutputFailure.
+// output fails, the program's output pipe and input are closed, it is given a
+// second to end and then stopped (SIGTERM, SIGKILL two seconds later), and the
+// tool ends through endAfterOutputFailure.
 int runHostProgram(const std::string& program, std::vector<std::string> arguments,
                    const std::string* input);
 

@@ -170,7 +170,9 @@ void addSettingsCommands(CLI::App& app, Invocation& invocation) {
 }
 
 // Every command of the tool, in the order the help lists them. A new command
-// is registered here.
+// is registered here: a function like those above adds the subcommand with
+// its options (their values kept in Invocation) and, in its callback, sets
+// invocation.run to call the command's body with its arguments.
 void addCommands(CLI::App& app, Invocation& invocation) {
   addPhoneCommands(app, invocation);
   addLookupCommands(app, invocation);

@@ -246,6 +246,7 @@ int main(int argc, char** argv) {
     if (std::string error = apps::setUpDevice(invocation.options); !error.empty())
       return zelvora::fail(2, error);
   }
+  if (!invocation.run) return zelvora::fail(2, "no command given (see zelvora --help)");
   const int status = invocation.run();
   std::cout << std::flush;
   return status;

@@ -89,12 +89,28 @@ std::string programDir() {
   return error ? std::string(".") : self.parent_path().string();
 }
 
-std::string bundledDataDir() {
-  // Installed: <prefix>/libexec/zelvora/<program> beside <prefix>/share/zelvora.
-  const fs::path installed = fs::path(programDir()) / ".." / ".." / "share" / "zelvora";
+namespace {
+
+bool inBuildTree() {
   std::error_code error;
-  if (fs::is_directory(installed / "codes", error)) return installed.lexically_normal().string();
-  return ZELVORA_SOURCE_DATA_DIR;
+  return fs::equivalent(programDir(), ZELVORA_BUILD_BIN_DIR, error);
+}
+
+}  // namespace
+
+std::string helperDir() {
+  const std::string here = programDir();
+  if (inBuildTree()) return here;
+  // The tool lies in bin/, the host programs in the helper folder itself.
+  const fs::path fromTool = fs::path(here) / ZELVORA_BIN_TO_HELPERS;
+  std::error_code error;
+  if (fs::exists(fromTool / "ZelvoraPro.plist", error)) return fromTool.lexically_normal().string();
+  return here;
+}
+
+std::string bundledDataDir() {
+  if (inBuildTree()) return ZELVORA_SOURCE_DATA_DIR;
+  return (fs::path(helperDir()) / ZELVORA_HELPERS_TO_DATA).lexically_normal().string();
 }
 
 std::string setUpDevice(const CommonOptions& options) {

@@ -33,13 +33,19 @@ struct RootChoice {
 };
 RootChoice chooseDeviceRoot(const std::optional<std::string>& explicitRoot);
 
-// The folder of the bundled data (holding "codes/"): <prefix>/share/zelvora
-// for an installed program, or the source tree's data folder for a program
-// run from its build folder.
-std::string bundledDataDir();
-
 // The folder that holds the running program.
 std::string programDir();
+
+// The folder of the simulated host programs, the library ZelvoraPro.dylib and
+// its filter: beside the program in the build tree, <prefix>/libexec/zelvora
+// when installed (found relative to the program, so an installed tree can be
+// moved as a whole).
+std::string helperDir();
+
+// The folder of the bundled data (holding "codes/"): the source tree's data
+// folder for a program run from its build folder, else <prefix>/share/zelvora
+// relative to the installed programs.
+std::string bundledDataDir();
 
 // Sets the device root, the region (from --region, $ZELVORA_REGION or the
 // locale) and the application resources for this process. Returns an error

@@ -57,7 +57,7 @@ std::string installExtension(const std::string& root) {
   // works.
   std::error_code ignored;
   fs::create_directories(fs::path(root) / std::string(kAreaCodeFolder).substr(1), ignored);
-  const fs::path built = apps::programDir();
+  const fs::path built = apps::helperDir();
   for (const char* name : {"ZelvoraPro.dylib", "ZelvoraPro.plist"}) {
     if (std::string problem = installFile(built / name, folder); !problem.empty()) return problem;
   }

@@ -1,15 +1,10 @@
 // zelvora call, recents and springboard: the simulated phone, with the
 // library loaded into its host programs the way the hooking host loads it.
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <csignal>
-#include <cstring>
 #include <iostream>
 
 #include "commands.h"
 #include "device_install.h"
+#include "host_process.h"
 
 namespace zelvora {
 namespace {
@@ -31,55 +26,6 @@ Prepared prepareDevice(const apps::CommonOptions& options) {
     prepared.hostArguments.push_back(*options.region);
   }
   return prepared;
-}
-
-std::vector<char*> argvOf(std::vector<std::string>& arguments) {
-  std::vector<char*> argv;
-  for (auto& argument : arguments) argv.push_back(argument.data());
-  argv.push_back(nullptr);
-  return argv;
-}
-
-// Runs a host program from beside the tool, feeding `input` to its standard
-// input when given; gives its exit status.
-int runHostProgram(const std::string& program, std::vector<std::string> arguments,
-                   const std::string* input) {
-  const std::string path = apps::programDir() + "/" + program;
-  arguments.insert(arguments.begin(), path);
-  int pipeEnds[2] = {-1, -1};
-  if (input && ::pipe(pipeEnds) != 0) return fail(1, "cannot start " + program + ": no pipe");
-  std::cout << std::flush;
-  pid_t child = ::fork();
-  if (child < 0) return fail(1, "cannot start " + program + ": " + std::strerror(errno));
-  if (child == 0) {
-    if (input) {
-      ::dup2(pipeEnds[0], STDIN_FILENO);
-      ::close(pipeEnds[0]);
-      ::close(pipeEnds[1]);
-    }
-    std::vector<char*> argv = argvOf(arguments);
-    ::execv(path.c_str(), argv.data());
-    std::cerr << "zelvora: cannot start " << path << ": " << std::strerror(errno) << "\n";
-    ::_exit(127);
-  }
-  if (input) {
-    ::close(pipeEnds[0]);
-    // A host program that stops early must not take the tool down with it.
-    std::signal(SIGPIPE, SIG_IGN);
-    size_t written = 0;
-    while (written < input->size()) {
-      ssize_t count = ::write(pipeEnds[1], input->data() + written, input->size() - written);
-      if (count < 0 && errno == EINTR) continue;
-      if (count <= 0) break;
-      written += static_cast<size_t>(count);
-    }
-    ::close(pipeEnds[1]);
-  }
-  int status = 0;
-  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-  }
-  if (WIFEXITED(status)) return WEXITSTATUS(status);
-  return fail(1, program + " stopped by signal " + std::to_string(WTERMSIG(status)));
 }
 
 bool singleLine(const std::string& text) {
@@ -178,11 +124,7 @@ int runSpringBoard(const Arguments& arguments, const apps::CommonOptions& option
   if (!prepared.error.empty()) return fail(1, prepared.error);
   std::vector<std::string> hostArguments = prepared.hostArguments;
   if (verbose) hostArguments.push_back("--verbose");
-  const std::string path = apps::programDir() + "/SpringBoard";
-  hostArguments.insert(hostArguments.begin(), path);
-  std::vector<char*> argv = argvOf(hostArguments);
-  ::execv(path.c_str(), argv.data());
-  return fail(1, "cannot start " + path + ": " + std::strerror(errno));
+  return runHostProgram("SpringBoard", hostArguments, nullptr);
 }
 
 int fail(int status, const std::string& message) {

@@ -115,9 +115,10 @@ CheckedValue checkSetting(std::string_view key, std::string_view text) {
     char* end = nullptr;
     errno = 0;
     long long count = copy.empty() ? 0 : std::strtoll(copy.c_str(), &end, 10);
-    if (copy.empty() || *end != '\0' || errno == ERANGE || count < INT32_MIN || count > INT32_MAX ||
+    if (copy.empty() || *end != '\0' || errno == ERANGE || count < 0 || count > INT32_MAX ||
         copy.front() == ' ' || copy.front() == '+') {
-      return {nil, "recents takes a whole number of rows, such as 5; got \"" + copy + "\""};
+      return {nil,
+              "recents takes a whole number of rows, 0 or more, such as 5; got \"" + copy + "\""};
     }
     return {NSNumber::integer(count), {}};
   }

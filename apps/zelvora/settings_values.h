@@ -17,7 +17,7 @@ std::string describeValue(const id& value);
 
 // Checks `text` for `key` and gives the value to store, or an error naming the
 // problem: "countryCode" takes decimal digits without "+", "trunkPrefixx"
-// digits or nothing, "recents" a whole number (stored as a number).
+// digits or nothing, "recents" a whole number of 0 or more (stored as a number).
 struct CheckedValue {
   id value;
   std::string error;

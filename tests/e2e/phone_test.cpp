@@ -93,7 +93,13 @@ TEST(Recents, AnnotatesExactlyTheFirstRowsOnce) {
   for (const Case& c : cases) {
     SCOPED_TRACE("recents \"" + c.recents + "\" with " + c.numbers.front());
     testing_support::TempDevice device;
-    if (!c.recents.empty()) {
+    if (c.recents.starts_with("-")) {
+      // The tool refuses it; another settings editor may still store it.
+      device.writeFile(e2e::kPreferences,
+                       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">"
+                       "<dict><key>recents</key><integer>" +
+                           c.recents + "</integer></dict></plist>\n");
+    } else if (!c.recents.empty()) {
       ASSERT_TRUE(e2e::storeSetting(device.root(), "recents", c.recents));
     }
     Texts arguments = {"--region", "GB", "recents", "--again"};

@@ -95,6 +95,8 @@ TEST(UsageErrors, OneLineStatusTwoAndTheSettingsUntouched) {
       {"frobnicate"},
       {"call"},
       {"settings", "set", "recents", "abc"},
+      {"settings", "set", "recents", "-5"},
+      {"settings", "get", "nosuchkey"},
       {"settings", "set", "countryCode", "+44"},
       {"settings", "set", "foo", "1"},
       {"settings", "unset", "foo"},

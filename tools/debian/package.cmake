@@ -1,0 +1,24 @@
+# The Debian package: `cpack -G DEB` in a build folder makes
+# zelvora_<version>_<arch>.deb from the install rules. Its Depends comes from
+# dpkg-shlibdeps run over the installed programs and libraries.
+set(CPACK_PACKAGE_NAME zelvora)
+set(CPACK_PACKAGE_VENDOR "the ZelvoraPro developers")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "where a telephone number comes from, on a simulated phone")
+set(CPACK_PACKAGE_DESCRIPTION
+    "ZelvoraPro finds the area of a telephone number from the number alone, against
+per-calling-code area-code files, and shows it on the call alert and in the
+Recents list of a phone. This package carries the loadable library
+ZelvoraPro.dylib with its filter, simulated home-screen and phone programs that
+load it, the zelvora command-line tool, and area-code data derived from
+libphonenumber's geocoding data.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "ZelvoraPro developers <zelvora@localhost>")
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_STRIP_FILES ON)
+# The platform libraries are the package's own, beside the host programs.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR}/bin)
+set(CPACK_GENERATOR DEB)
+include(CPack)

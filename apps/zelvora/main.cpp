@@ -49,7 +49,9 @@ CLI::App* addCommand(CLI::App& app, const std::string& name, const std::string& 
 // they would be written.
 void addPictureOptions(CLI::App* command, Invocation& invocation) {
   command->add_option("--png", invocation.png, "also draw the screen as a PNG picture into FILE")
-      ->type_name("FILE");
+      ->type_name("FILE")
+      ->check(CLI::Validator(
+          [](std::string& file) { return file.empty() ? "--png needs a file name" : ""; }, ""));
   command->add_flag("--verbose", invocation.verbose, "also list the views of the window");
 }
 
@@ -234,8 +236,11 @@ std::string chosenCommand(CLI::App& app) {
 std::string usageError(CLI::App& app, const CLI::ParseError& error) {
   const std::vector<std::string> left = app.remaining(true);
   const bool missing = dynamic_cast<const CLI::RequiredError*>(&error) != nullptr;
+  const bool extra = dynamic_cast<const CLI::ExtrasError*>(&error) != nullptr;
   if (missing && left.empty() && app.get_subcommands().empty()) return "no command given";
-  if (left.empty() || !missing) return error.what();
+  if (left.empty() || !(missing || extra)) return error.what();
+  if (extra && !left.front().starts_with("-"))
+    return "unexpected argument \"" + left.front() + "\"";
   if (left.front().starts_with("-")) return "unknown option " + left.front();
   if (app.get_subcommands().empty()) return "unknown command \"" + left.front() + "\"";
   return "unexpected argument \"" + left.front() + "\"";

@@ -192,8 +192,8 @@ TEST(Loading, HomeScreenSkipsOverlongCommandLines) {
   const std::string input = longest + "\n" + longest + " \n" + std::string(5 << 20, 'x') +
                             "\ncall " + kLondon + "\nanswer\nquit\n";
   Texts command = kTimeLimit;
-  command.insert(command.end(),
-                 {e2e::program("SpringBoard"), "--root", device.root(), "--region", "GB"});
+  command.insert(command.end(), {e2e::program("SpringBoard"), "--root", device.root(), "--region",
+                                 "GB", "--verbose"});
   e2e::Outcome outcome = e2e::run(command, input);
   ASSERT_EQ(outcome.status, 0) << e2e::describe(outcome).substr(0, 2000);
   const e2e::Areas areas = {{longest, {}}, {"call " + kLondon, {"London"}}, {"answer", {}}};

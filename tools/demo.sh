@@ -43,9 +43,15 @@ step() {
 step home
 step call "+44 20 7946 0000"
 step call "(0161) 496 0000" --outgoing
-step call "+1 555 0100"
+step call "+44 7700 900123"
+step call "+44 20 7946 0000" --png "$PWD/build/demo-call.png"
 step settings set recents 3
 step settings
 step recents "+44 20 7946 0000" "+1 212 555 0100" "0131 496 0000" "+49 30 1234567"
-step recents "+44 20 7946 0000" "+1 212 555 0100" --again
+step recents "+44 20 7946 0000" "+1 212 555 0100" --again --png "$PWD/build/demo-recents.png"
 step lookup "+33 1 42 68 53 00" "+86 10 1234 5678" "+39 06 6984" "+7 495 123 45 67"
+step lookup "+49 151 2345 6789" "+376 712 345"
+step data install --language de --carrier
+step lookup "+49 151 2345 6789" "+49 221 1234567" "+86 21 1234 5678"
+step data remove
+printf '\npictures: %s %s\n' "$PWD/build/demo-call.png" "$PWD/build/demo-recents.png"

@@ -30,6 +30,7 @@
 #include <sstream>
 #include <system_error>
 
+#include "atomic_file.h"
 #include "commands.h"
 #include "common/host_setup.h"
 #include "data_sets.h"
@@ -98,28 +99,6 @@ bool readManifest(const fs::path& folder, Manifest& manifest) {
   return true;
 }
 
-std::string writeAtomically(const fs::path& target, const std::string& bytes) {
-  const fs::path temporary = target.parent_path() / ("." + target.filename().string() + "." +
-                                                     std::to_string(::getpid()) + ".tmp");
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out.flush()) {
-      std::error_code ignored;
-      fs::remove(temporary, ignored);
-      return "cannot write " + temporary.string();
-    }
-  }
-  std::error_code error;
-  fs::rename(temporary, target, error);
-  if (error) {
-    std::error_code ignored;
-    fs::remove(temporary, ignored);
-    return "cannot write " + target.string() + ": " + error.message();
-  }
-  return {};
-}
-
 std::string writeManifest(const fs::path& folder, const Manifest& manifest) {
   std::string text =
       "language " + manifest.language + "\ncarriers " + (manifest.carriers ? "yes" : "no") + "\n";
@@ -128,7 +107,7 @@ std::string writeManifest(const fs::path& folder, const Manifest& manifest) {
     for (const auto& sum : sums) text += " " + sum;
     text += "\n";
   }
-  return writeAtomically(folder / kManifestName, text);
+  return writeFileAtomically(folder / kManifestName, text);
 }
 
 // The area-code files in the folder that the manifest does not name.
@@ -222,7 +201,7 @@ int install(const std::string& language, bool carriers) {
   if (std::string problem = writeManifest(folder, during); !problem.empty())
     return fail(1, problem);
   for (const auto& [name, text] : texts) {
-    if (std::string problem = writeAtomically(folder / name, text); !problem.empty())
+    if (std::string problem = writeFileAtomically(folder / name, text); !problem.empty())
       return fail(1, problem);
   }
   // Files of the earlier install that this one does not write.

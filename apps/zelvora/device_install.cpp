@@ -1,5 +1,7 @@
 #include "device_install.h"
 
+#include "atomic_file.h"
+
 #include <unistd.h>
 
 #include <filesystem>
@@ -22,25 +24,7 @@ std::string installFile(const fs::path& from, const fs::path& folder) {
   const fs::path target = folder / from.filename();
   std::string present;
   if (host::readWholeFile(target.string(), present) && present == wanted) return {};
-
-  const fs::path temporary =
-      folder / ("." + from.filename().string() + "." + std::to_string(::getpid()) + ".tmp");
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out.write(wanted.data(), static_cast<std::streamsize>(wanted.size()));
-    if (!out.flush()) {
-      std::error_code ignored;
-      fs::remove(temporary, ignored);
-      return "cannot write " + temporary.string();
-    }
-  }
-  std::error_code error;
-  fs::rename(temporary, target, error);
-  if (error) {
-    fs::remove(temporary, error);
-    return "cannot install " + target.string();
-  }
-  return {};
+  return writeFileAtomically(target, wanted);
 }
 
 }  // namespace

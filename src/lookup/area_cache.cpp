@@ -47,8 +47,7 @@ bool sameVersion(const FileVersion& a, const FileVersion& b) {
 }
 
 FileVersion versionOf(const struct stat& info) {
-  return {true,          info.st_dev,  info.st_ino, info.st_mode, info.st_size,
-          info.st_mtim, info.st_ctim};
+  return {true, info.st_dev, info.st_ino, info.st_mode, info.st_size, info.st_mtim, info.st_ctim};
 }
 
 FileVersion statVersion(const std::string& path) {
@@ -107,8 +106,8 @@ FileRead readCandidate(const std::string& path, const FileVersion& seen) {
   if (!seen.present || !S_ISREG(seen.mode) || tooLarge(seen)) return read;
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) {
-    const bool lasting = errno == EACCES || errno == EPERM || errno == ENOENT ||
-                         errno == ENOTDIR || errno == ELOOP || errno == ENXIO || errno == EISDIR;
+    const bool lasting = errno == EACCES || errno == EPERM || errno == ENOENT || errno == ENOTDIR ||
+                         errno == ELOOP || errno == ENXIO || errno == EISDIR;
     if (!lasting) read.outcome = FileRead::Outcome::failed;
     return read;
   }

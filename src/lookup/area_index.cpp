@@ -28,6 +28,17 @@ uint64_t numericKey(uint64_t value, size_t digits) {
   return ((value * kPowersOfTen[kMaxNumericDigits - digits]) << 5) | digits;
 }
 
+// The value of up to eight decimal digits, one a byte, the first in the
+// lowest byte.
+uint64_t eightDigits(uint64_t digitBytes, size_t count) {
+  if (count == 0) return 0;
+  // Leading zeros in front, so that the digits fill all eight bytes.
+  uint64_t value = digitBytes << (8 * (8 - count));
+  value = (value * 2561) >> 8;
+  value = ((value & 0x00FF00FF00FF00FFull) * 6553601) >> 16;
+  return ((value & 0x0000FFFF0000FFFFull) * 42949672960001ull) >> 32;
+}
+
 bool isDigit(char32_t c) {
   return c >= '0' && c <= '9';
 }
@@ -85,13 +96,18 @@ struct Builder {
   size_t size;
   size_t skipped;
   AreaIndex& index;
+  // Whether the numeric keys so far came in ascending order; they are then
+  // in index.numericKeys, with the offset of each one's first line in
+  // winnerHeads. Otherwise they are in `numeric`.
+  bool ordered = true;
+  std::vector<uint32_t> winnerHeads;
   std::vector<NumericRecord> numeric;
   std::vector<TextRecord> texts;
   // Numeric records whose skipped part has non-ASCII characters: the byte
   // length of that part, by the record's offset.
   std::unordered_map<uint32_t, uint32_t> unusualHeads;
-  std::unordered_map<std::string_view, uint32_t> areaNumbers;
-  std::string_view lastArea;
+  std::vector<uint32_t> areaSlots;
+  std::vector<uint64_t> areaHashes;  // of each area text, by number
   uint32_t lastAreaNumber = UINT32_MAX;
 
   uint32_t offset(const Byte* p) const { return static_cast<uint32_t>(p - base); }
@@ -99,17 +115,78 @@ struct Builder {
   uint32_t areaNumber(const Byte* begin, const Byte* end) {
     const std::string_view text(reinterpret_cast<const char*>(begin),
                                 static_cast<size_t>(end - begin));
+    const uint64_t hash = hashBytes(text);
     // Neighbouring lines often share their area text.
-    if (lastAreaNumber != UINT32_MAX && text == lastArea) return lastAreaNumber;
-    auto [entry, added] =
-        areaNumbers.try_emplace(text, static_cast<uint32_t>(index.areaStarts.size()));
-    if (added) {
-      index.areaStarts.push_back(static_cast<uint32_t>(index.areaTexts.size()));
-      index.areaTexts.append(text);
+    if (lastAreaNumber != UINT32_MAX && hash == areaHashes[lastAreaNumber] &&
+        text == storedArea(lastAreaNumber)) {
+      return lastAreaNumber;
     }
-    lastArea = text;
-    lastAreaNumber = entry->second;
-    return entry->second;
+    lastAreaNumber = internArea(text, hash);
+    return lastAreaNumber;
+  }
+
+  // The number of an area text, adding it when new: open addressing over
+  // area numbers plus one, at most half full.
+  uint32_t internArea(std::string_view text, uint64_t hash) {
+    if (areaSlots.empty() || 2 * (areaHashes.size() + 1) > areaSlots.size()) {
+      std::vector<uint32_t> grown(areaSlots.empty() ? 256 : areaSlots.size() * 2, 0);
+      for (uint32_t area = 0; area < areaHashes.size(); ++area) {
+        size_t slot = areaHashes[area] & (grown.size() - 1);
+        while (grown[slot] != 0) slot = (slot + 1) & (grown.size() - 1);
+        grown[slot] = area + 1;
+      }
+      areaSlots = std::move(grown);
+    }
+    size_t slot = hash & (areaSlots.size() - 1);
+    for (; areaSlots[slot] != 0; slot = (slot + 1) & (areaSlots.size() - 1)) {
+      const uint32_t area = areaSlots[slot] - 1;
+      if (areaHashes[area] == hash && storedArea(area) == text) return area;
+    }
+    const uint32_t area = static_cast<uint32_t>(areaHashes.size());
+    areaSlots[slot] = area + 1;
+    areaHashes.push_back(hash);
+    index.areaStarts.push_back(static_cast<uint32_t>(index.areaTexts.size()));
+    index.areaTexts.append(text);
+    return area;
+  }
+
+  std::string_view storedArea(uint32_t area) const {
+    const uint32_t begin = index.areaStarts[area];
+    const uint32_t end = area + 1 < index.areaStarts.size()
+                             ? index.areaStarts[area + 1]
+                             : static_cast<uint32_t>(index.areaTexts.size());
+    return std::string_view(index.areaTexts).substr(begin, end - begin);
+  }
+
+  // Every byte counts; words are read whole, the last one overlapping.
+  static uint64_t hashBytes(std::string_view text) {
+    const char* p = text.data();
+    const size_t size = text.size();
+    uint64_t hash = size * 0x9E3779B97F4A7C15ull;
+    auto mix = [&hash](uint64_t word) {
+      hash = (hash ^ word) * 0xFF51AFD7ED558CCDull;
+      hash ^= hash >> 32;
+    };
+    if (size >= 8) {
+      uint64_t word;
+      for (size_t at = 0; at + 8 < size; at += 8) {
+        std::memcpy(&word, p + at, 8);
+        mix(word);
+      }
+      std::memcpy(&word, p + size - 8, 8);
+      mix(word);
+    } else if (size >= 4) {
+      uint32_t first;
+      uint32_t last;
+      std::memcpy(&first, p, 4);
+      std::memcpy(&last, p + size - 4, 4);
+      mix((uint64_t{first} << 32) | last);
+    } else if (size > 0) {
+      mix(uint64_t{static_cast<Byte>(p[0])} << 16 | uint64_t{static_cast<Byte>(p[size / 2])} << 8 |
+          static_cast<Byte>(p[size - 1]));
+    }
+    hash *= 0xC4CEB9FE1A85EC53ull;
+    return hash ^ (hash >> 29);
   }
 
   // One record, without its terminator; `firstBar` and `lastBar` are its
@@ -121,7 +198,24 @@ struct Builder {
     if (static_cast<size_t>(keyEnd - begin) < skipped) return;
     bool asciiHead = true;
     for (size_t i = 0; i < skipped; ++i) asciiHead &= begin[i] < 0x80;
-    if (asciiHead && static_cast<size_t>(keyEnd - begin) - skipped <= kMaxNumericDigits) {
+    const size_t digits = static_cast<size_t>(keyEnd - begin) - skipped;
+    if (asciiHead && digits <= 8 && keyEnd - digits + 8 <= base + size) {
+      // Up to eight digits at once: the bytes past the key are masked off.
+      uint64_t word;
+      std::memcpy(&word, begin + skipped, 8);
+      if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+      const uint64_t keep = digits == 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * digits)) - 1;
+      // Each kept byte must be 0x30 to 0x39.
+      const uint64_t low = word & 0x0F0F0F0F0F0F0F0Full;
+      const bool allDigits =
+          (((word & 0xF0F0F0F0F0F0F0F0ull) ^ 0x3030303030303030ull) & keep) == 0 &&
+          ((low + 0x0606060606060606ull) & 0x1010101010101010ull & keep) == 0;
+      if (allDigits) {
+        addNumeric(numericKey(eightDigits(low & keep, digits), digits), areaNumber(area, end),
+                   offset(begin));
+        return;
+      }
+    } else if (asciiHead && digits <= kMaxNumericDigits) {
       uint64_t value = 0;
       const Byte* p = begin + skipped;
       for (; p < keyEnd; ++p) {
@@ -130,7 +224,6 @@ struct Builder {
         value = value * 10 + digit;
       }
       if (p == keyEnd) {
-        const size_t digits = static_cast<size_t>(keyEnd - begin) - skipped;
         addNumeric(numericKey(value, digits), areaNumber(area, end), offset(begin));
         return;
       }
@@ -173,11 +266,40 @@ struct Builder {
     texts.push_back({std::move(prefix), areaNumber(area, end), offset(begin), headLength});
   }
 
-  // Lines in a row with the same key need only one record: the first line's
-  // place with the last line's area text. This keeps a file of one key
-  // repeated from growing the records.
+  // Adds a record with a numeric key. While the keys come in ascending order,
+  // as in real files, each goes straight into the index: a key equal to the
+  // one before is a repeat, whose area text counts only when its skipped part
+  // is the same. At the first key out of order, what was added so far becomes
+  // records again (one per key: its first line's place and skipped part, its
+  // last area text), to be sorted and settled at the end.
   void addNumeric(uint64_t key, uint32_t area, uint32_t head) {
     const NumericRecord record{key, area, head};
+    if (ordered) {
+      std::vector<uint64_t>& keys = index.numericKeys;
+      if (!keys.empty() && keys.back() == key) {
+        if (sameHead(NumericRecord{key, 0, winnerHeads.back()}, record)) {
+          index.numericAreas.back() = area;
+        }
+        unusualHeads.erase(head);
+        return;
+      }
+      if (keys.empty() || keys.back() < key) {
+        keys.push_back(key);
+        index.numericAreas.push_back(area);
+        winnerHeads.push_back(head);
+        return;
+      }
+      ordered = false;
+      numeric.reserve(keys.size() * 2);
+      for (size_t i = 0; i < keys.size(); ++i) {
+        numeric.push_back({keys[i], index.numericAreas[i], winnerHeads[i]});
+      }
+      keys = {};
+      index.numericAreas = {};
+      winnerHeads = {};
+    }
+    // Lines in a row with the same key need only one record: the first line's
+    // place with the last line's area text.
     if (!numeric.empty() && numeric.back().key == key && sameHead(numeric.back(), record)) {
       numeric.back().area = area;
       unusualHeads.erase(head);
@@ -243,24 +365,37 @@ struct Builder {
         }
         validatedTo = p;
       }
-      uint64_t events = ends | bars;
-      while (events != 0) {
-        const Byte* at = chunkStart + std::countr_zero(events);
-        events &= events - 1;
+      // Each line end in turn; the bars of a line are the bars between its
+      // start and its end (those of earlier chunks carried in firstBar and
+      // lastBar).
+      uint64_t done = 0;  // the bits of lines already ended
+      while (ends != 0) {
+        const int position = std::countr_zero(ends);
+        ends &= ends - 1;
+        const Byte* at = chunkStart + position;
         const Byte c = *at;
-        if (c == '|') {
-          if (!firstBar) firstBar = at;
-          lastBar = at;
-          continue;
-        }
+        const uint64_t through = position == 63 ? ~uint64_t{0} : (uint64_t{2} << position) - 1;
         // The LF of a CR LF pair ends nothing: the CR already ended the line.
         if (c == '\n' && at == lineStart && at != base && at[-1] == '\r') {
           lineStart = at + 1;
+          done = through;
           continue;
         }
-        line(lineStart, at, firstBar, lastBar);
+        const uint64_t lineBars = bars & ~done & (through >> 1);
+        const Byte* first = firstBar;
+        const Byte* last = lastBar;
+        if (lineBars != 0) {
+          if (!first) first = chunkStart + std::countr_zero(lineBars);
+          last = chunkStart + 63 - std::countl_zero(lineBars);
+        }
+        line(lineStart, at, first, last);
         firstBar = lastBar = nullptr;
         lineStart = at + (c == 0xC2 ? 2 : c == 0xE2 ? 3 : 1);
+        done = through;
+      }
+      if (const uint64_t rest = bars & ~done; rest != 0) {
+        if (!firstBar) firstBar = chunkStart + std::countr_zero(rest);
+        lastBar = chunkStart + 63 - std::countl_zero(rest);
       }
     }
     if (lineStart < end) line(lineStart, end, firstBar, lastBar);
@@ -285,20 +420,20 @@ struct Builder {
   }
 
   void finish() {
-    auto byKey = [](const NumericRecord& a, const NumericRecord& b) {
-      return a.key != b.key ? a.key < b.key : a.head < b.head;
-    };
-    // Real files are sorted already; then there is nothing to do.
-    if (!std::is_sorted(numeric.begin(), numeric.end(), byKey)) {
-      std::sort(numeric.begin(), numeric.end(), byKey);
+    if (!ordered) {
+      std::sort(numeric.begin(), numeric.end(), [](const NumericRecord& a, const NumericRecord& b) {
+        return a.key != b.key ? a.key < b.key : a.head < b.head;
+      });
+      index.numericKeys.reserve(numeric.size());
+      index.numericAreas.reserve(numeric.size());
+      settle(
+          numeric, [](const NumericRecord& a, const NumericRecord& b) { return a.key == b.key; },
+          [&](const NumericRecord& record, uint32_t area) {
+            index.numericKeys.push_back(record.key);
+            index.numericAreas.push_back(area);
+          });
     }
-    settle(
-        numeric, [](const NumericRecord& a, const NumericRecord& b) { return a.key == b.key; },
-        [&](const NumericRecord& record, uint32_t area) {
-          index.numericKeys.push_back(record.key);
-          index.numericAreas.push_back(area);
-          index.numericLengths |= uint32_t{1} << (record.key & 31);
-        });
+    for (uint64_t key : index.numericKeys) index.numericLengths |= uint32_t{1} << (key & 31);
     std::stable_sort(texts.begin(), texts.end(),
                      [](const TextRecord& a, const TextRecord& b) { return a.prefix < b.prefix; });
     settle(
@@ -309,8 +444,11 @@ struct Builder {
           index.longestTextKey = std::max(index.longestTextKey, record.prefix.size());
         });
     index.areaStarts.push_back(static_cast<uint32_t>(index.areaTexts.size()));
-    index.numericKeys.shrink_to_fit();
-    index.numericAreas.shrink_to_fit();
+    // Reserved from an estimate; copied into place only when much too large.
+    if (index.numericKeys.capacity() > index.numericKeys.size() * 5 / 4 + 16) {
+      index.numericKeys.shrink_to_fit();
+      index.numericAreas.shrink_to_fit();
+    }
     index.textKeys.shrink_to_fit();
     index.textAreas.shrink_to_fit();
     index.areaTexts.shrink_to_fit();
@@ -328,8 +466,11 @@ std::string_view areaText(const AreaIndex& index, uint32_t area) {
 bool buildAreaIndex(std::string_view text, size_t skippedUnits, AreaIndex& index) {
   index = AreaIndex{};
   Builder builder{reinterpret_cast<const Byte*>(text.data()), text.size(), skippedUnits, index};
-  // Roughly one record per 24 bytes in real files.
-  builder.numeric.reserve(text.size() / 24 + 1);
+  // Roughly one key per 24 bytes in real files.
+  const size_t expected = text.size() / 24 + 1;
+  index.numericKeys.reserve(expected);
+  index.numericAreas.reserve(expected);
+  builder.winnerHeads.reserve(expected);
   if (!builder.readRecords()) {
     index = AreaIndex{};
     return false;

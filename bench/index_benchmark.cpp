@@ -1,29 +1,36 @@
-// The indexed lookup as its callers see it, on the bundled data read as the
-// application's resources (a fresh install):
+// The indexed lookup as its callers see it:
 //   - a warm lookup (nothing changed) under 86, 1 and 44, through initVals
-//     with its stats and preference synchronisation, next to the preference
-//     part alone and the file part alone;
+//     with its stats and preference synchronisation, with the files installed
+//     in the device's data folder (one stat) and with only the application's
+//     bundled copy (a fresh install: the data folder's file is missing, so two
+//     stats), next to the preference part alone and the file part alone;
 //   - the first lookup under 86 (read and index), next to reading and scanning
 //     the file once, the way every lookup went before;
 //   - 20 Recents rows of Chinese numbers through the phone application's
 //     hooks: the first pass as in a fresh process (no index, no preference
 //     view) and later passes.
 // At the end it prints the figures against their targets, and the heap bytes
-// held between lookups with the 86 file indexed.
+// held between lookups with the 86 file indexed. Times are processor time
+// (user and system) per iteration, which counts the kernel's part of stats and
+// reads and is steadier than wall time on a busy machine.
 //
-// `index_benchmark --syscall-probe N` instead sets up the same device, warms
-// up, runs N warm lookups under 86 and exits, for counting system calls with
-// strace (tools/count_lookup_syscalls.sh).
+// `index_benchmark --syscall-probe N [installed|bundled|sync]` instead sets up
+// the same device (with the files installed, or only bundled), warms up, runs
+// N warm lookups under 86 (sync: initVals without a number, the preference
+// part alone) and exits, for counting system calls with strace
+// (tools/count_lookup_syscalls.sh).
 #include <benchmark/benchmark.h>
 
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "allocation_counter.h"
@@ -67,8 +74,9 @@ const char* const kRecentNumbers[20] = {
     "+86 591 8761 2345", "+86 731 8412 3456", "+86 871 6312 345",  "+86 130 0000 1234",
 };
 
-// A device whose data folder is empty, so the lookup reads the bundled files
-// as the application's resources, exactly as a fresh install does.
+// A device whose data folder is empty at first, so the lookup reads the
+// bundled files as the application's resources, exactly as a fresh install
+// does; installFiles() copies the three files into the data folder.
 struct BenchDevice {
   BenchDevice() {
     root = (fs::temp_directory_path() / ("zelvora-index-bench-" + std::to_string(::getpid())))
@@ -83,6 +91,19 @@ struct BenchDevice {
   ~BenchDevice() {
     std::error_code ignored;
     fs::remove_all(root, ignored);
+  }
+  void installFiles(bool installed) {
+    const std::string folder = root + "/Library/Application Support/ZelvoraPro";
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+    if (!installed) return;
+    fs::create_directories(folder);
+    for (const Case& c : kCases) {
+      fs::copy_file(kDataDir + "/codes/" + c.code + ".txt", folder + "/" + c.code + ".txt");
+    }
+    // Files written just now are read again at every lookup until they are
+    // safely older than the reads; an installed file is long settled.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   std::string root;
 };
@@ -99,8 +120,10 @@ void lookUp(const char* number) {
 }
 
 void BM_WarmLookup(benchmark::State& state) {
-  device();
+  const bool installed = state.range(1) != 0;
+  device().installFiles(installed);
   const Case& c = kCases[state.range(0)];
+  lookUp(c.number);
   lookUp(c.number);
   for (auto _ : state) {
     area = nil;
@@ -108,9 +131,13 @@ void BM_WarmLookup(benchmark::State& state) {
     benchmark::DoNotOptimize(area);
   }
   if (!objectAs<NSString>(area)) state.SkipWithError("no area found");
-  state.SetLabel(std::string(c.code) + ".txt");
+  state.SetLabel(std::string(c.code) + (installed ? ".txt in the data folder" : ".txt bundled"));
+  device().installFiles(false);
 }
-BENCHMARK(BM_WarmLookup)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_WarmLookup)
+    ->ArgsProduct({{0, 1, 2}, {1, 0}})
+    ->ArgNames({"file", "installed"})
+    ->Unit(benchmark::kMicrosecond);
 
 // initVals without a number: only the preference synchronisations and the
 // settling of the home country.
@@ -126,20 +153,26 @@ BENCHMARK(BM_PreferenceSyncOnly)->Unit(benchmark::kMicrosecond);
 
 // The file part alone: stats, the index and the area text.
 void BM_FilePartOnly(benchmark::State& state) {
-  device();
+  const bool installed = state.range(1) != 0;
+  device().installFiles(installed);
   const Case& c = kCases[state.range(0)];
   lookUp(c.number);
   const std::u16string code = toUtf16(c.code);
   std::u16string national = toUtf16(c.number);
   std::erase_if(national, [](char16_t u) { return u == u' ' || u == u'+'; });
   national.erase(0, code.size());
+  lookUpArea(code, national);
   for (auto _ : state) {
     auto found = lookUpArea(code, national);
     benchmark::DoNotOptimize(found);
   }
-  state.SetLabel(std::string(c.code) + ".txt");
+  state.SetLabel(std::string(c.code) + (installed ? ".txt in the data folder" : ".txt bundled"));
+  device().installFiles(false);
 }
-BENCHMARK(BM_FilePartOnly)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_FilePartOnly)
+    ->ArgsProduct({{0, 1, 2}, {1, 0}})
+    ->ArgNames({"file", "installed"})
+    ->Unit(benchmark::kMicrosecond);
 
 // The first lookup under 86: the file is read and indexed.
 void BM_FirstLookup86(benchmark::State& state) {
@@ -268,7 +301,7 @@ void BM_RecentsLaterPass(benchmark::State& state) {
 }
 BENCHMARK(BM_RecentsLaterPass)->Unit(benchmark::kMillisecond);
 
-// Keeps each run's wall time per iteration, by benchmark name.
+// Keeps each run's processor time per iteration, by benchmark name.
 class FigureReporter : public benchmark::ConsoleReporter {
  public:
   FigureReporter() : ConsoleReporter(OO_Tabular) {}
@@ -276,31 +309,33 @@ class FigureReporter : public benchmark::ConsoleReporter {
     for (const Run& run : runs) {
       if (run.error_occurred || run.run_type != Run::RT_Iteration) continue;
       seconds[run.benchmark_name()] =
-          run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
+          run.GetAdjustedCPUTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
     }
     ConsoleReporter::ReportRuns(runs);
   }
   std::map<std::string, double> seconds;
 };
 
-int syscallProbe(long lookups) {
-  device();
+int syscallProbe(long lookups, const std::string& mode) {
+  device().installFiles(mode != "bundled");
   lookUp(kCases[0].number);
   lookUp(kCases[0].number);
+  // "sync": initVals without a number, the preference part alone.
+  if (mode == "sync") phoneNumber = nil;
   // Marks the start of the counted lookups in a trace.
   std::fprintf(stderr, "probe: %ld lookups\n", lookups);
   for (long i = 0; i < lookups; ++i) {
     area = nil;
     initVals();
   }
-  return objectAs<NSString>(area) || lookups == 0 ? 0 : 1;
+  return objectAs<NSString>(area) || lookups == 0 || mode == "sync" ? 0 : 1;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 3 && std::strcmp(argv[1], "--syscall-probe") == 0) {
-    return syscallProbe(std::atol(argv[2]));
+  if ((argc == 3 || argc == 4) && std::strcmp(argv[1], "--syscall-probe") == 0) {
+    return syscallProbe(std::atol(argv[2]), argc == 4 ? argv[3] : "installed");
   }
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
@@ -317,12 +352,16 @@ int main(int argc, char** argv) {
       std::printf("%-46s %8.2f %s  (target %s)\n", what, seconds * scale, unit, target);
   };
   const double sync = figure("BM_PreferenceSyncOnly");
-  for (int i = 0; i < 3; ++i) {
-    const double warm = figure("BM_WarmLookup/" + std::to_string(i));
-    const std::string what = std::string("warm lookup, ") + kCases[i].code + ".txt";
-    show(what.c_str(), warm, 1e6, "us", "<= 5 us");
-    if (warm > 0 && sync >= 0) {
-      std::printf("%-46s %8.0f %%\n", "  of which preference synchronisation", 100 * sync / warm);
+  for (int installed : {1, 0}) {
+    for (int i = 0; i < 3; ++i) {
+      const double warm = figure("BM_WarmLookup/file:" + std::to_string(i) +
+                                 "/installed:" + std::to_string(installed));
+      const std::string what = std::string("warm lookup, ") + kCases[i].code +
+                               (installed ? ".txt in the data folder" : ".txt bundled");
+      show(what.c_str(), warm, 1e6, "us", "<= 5 us");
+      if (warm > 0 && sync >= 0) {
+        std::printf("%-46s %8.0f %%\n", "  of which preference synchronisation", 100 * sync / warm);
+      }
     }
   }
   show("first lookup, 86.txt (read + index)", figure("BM_FirstLookup86"), 1e3, "ms", "<= 4 ms");

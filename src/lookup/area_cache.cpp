@@ -169,6 +169,7 @@ struct CachedFile {
   bool settled = false;
   bool hasText = false;
   AreaIndex index;
+  size_t indexBytes = 0;
   uint64_t lastUse = 0;
 };
 
@@ -182,6 +183,22 @@ std::string bundledPathOf(const std::string& code) {
   const std::string& resources = host::mainBundleResourcePath();
   if (resources.empty()) return {};
   return resources + "/codes/" + code + ".txt";
+}
+
+// Drops the least recently used indexes while there are too many or they
+// hold too much; the one used last always stays.
+void evictBeyondLimits() {
+  auto held = [] {
+    size_t bytes = 0;
+    for (const CachedFile& file : cachedFiles) bytes += file.indexBytes;
+    return bytes;
+  };
+  while (cachedFiles.size() > 1 &&
+         (cachedFiles.size() > kCachedAreaFiles || held() > kAreaCacheBudget)) {
+    cachedFiles.erase(std::min_element(
+        cachedFiles.begin(), cachedFiles.end(),
+        [](const CachedFile& a, const CachedFile& b) { return a.lastUse < b.lastUse; }));
+  }
 }
 
 // The answer for one file: an index, or for a file too large to index a
@@ -205,6 +222,7 @@ Answer useText(const FileRead& read, size_t skipped, std::u16string_view nationa
   }
   if (!buildAreaIndex(read.view(), skipped, entry.index)) return {};
   entry.hasText = true;
+  entry.indexBytes = areaIndexBytes(entry.index);
   Answer answer{true, std::nullopt};
   if (auto found = findInAreaIndex(entry.index, nationalNumber)) answer.area = toUtf16(*found);
   return answer;
@@ -240,14 +258,8 @@ std::optional<std::u16string> loadAndLookUp(const std::string& code, CachedFile 
                   (!entry.usedBundled || settledBefore(entry.bundled, readAt));
   if (cacheable) {
     entry.lastUse = ++useCount;
-    if (cachedFiles.size() < kCachedAreaFiles) {
-      cachedFiles.push_back(std::move(entry));
-    } else {
-      auto oldest = std::min_element(
-          cachedFiles.begin(), cachedFiles.end(),
-          [](const CachedFile& a, const CachedFile& b) { return a.lastUse < b.lastUse; });
-      *oldest = std::move(entry);
-    }
+    cachedFiles.push_back(std::move(entry));
+    evictBeyondLimits();
   }
   return std::move(answer.area);
 }

@@ -18,8 +18,9 @@
 // unreadable. Files are opened without blocking and read with read(), never
 // mapped, so a file truncated while in use cannot fault the host.
 //
-// At most kCachedAreaFiles indexes are kept; the least recently used goes
-// first. Nothing else is kept between lookups. Process-wide, main thread only;
+// At most kCachedAreaFiles indexes are kept, holding together at most
+// kAreaCacheBudget bytes (one index larger than that is kept alone); the least
+// recently used goes first. Nothing else is kept between lookups. Process-wide, main thread only;
 // lookUpArea allocates and may throw std::bad_alloc.
 #pragma once
 
@@ -29,7 +30,8 @@
 #include <string>
 #include <string_view>
 
-inline constexpr size_t kCachedAreaFiles = 4;
+inline constexpr size_t kCachedAreaFiles = 16;
+inline constexpr size_t kAreaCacheBudget = size_t{3} << 20;
 inline constexpr uint64_t kAreaCodeFileSizeLimit = uint64_t{64} << 20;
 
 // The area text for `nationalNumber` under `callingCode` (which must pass

@@ -5,6 +5,7 @@
 #include <bit>
 #include <cstring>
 #include <unordered_map>
+#include <utility>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -38,6 +39,18 @@ uint64_t eightDigits(uint64_t digitBytes, size_t count) {
   value = ((value & 0x00FF00FF00FF00FFull) * 6553601) >> 16;
   return ((value & 0x0000FFFF0000FFFFull) * 42949672960001ull) >> 32;
 }
+
+// Turns a key's number padded to kMaxNumericDigits digits back into the
+// number of its own digits: one function for each digit count, each dividing
+// by a constant.
+template <size_t Digits>
+uint64_t removePadding(uint64_t padded) {
+  return padded / kPowersOfTen[kMaxNumericDigits - Digits];
+}
+constexpr auto kRemovePadding = []<size_t... Digits>(std::index_sequence<Digits...>) {
+  return std::array<uint64_t (*)(uint64_t), sizeof...(Digits)>{&removePadding<Digits>...};
+}
+(std::make_index_sequence<kMaxNumericDigits + 1>{});
 
 bool isDigit(char32_t c) {
   return c >= '0' && c <= '9';
@@ -97,9 +110,11 @@ struct Builder {
   size_t skipped;
   AreaIndex& index;
   // Whether the numeric keys so far came in ascending order; they are then
-  // in index.numericKeys, with the offset of each one's first line in
-  // winnerHeads. Otherwise they are in `numeric`.
+  // in `keys`, with their area numbers in keyAreas and the offset of each
+  // one's first line in winnerHeads. Otherwise they are in `numeric`.
   bool ordered = true;
+  std::vector<uint64_t> keys;
+  std::vector<uint32_t> keyAreas;
   std::vector<uint32_t> winnerHeads;
   std::vector<NumericRecord> numeric;
   std::vector<TextRecord> texts;
@@ -275,27 +290,26 @@ struct Builder {
   void addNumeric(uint64_t key, uint32_t area, uint32_t head) {
     const NumericRecord record{key, area, head};
     if (ordered) {
-      std::vector<uint64_t>& keys = index.numericKeys;
       if (!keys.empty() && keys.back() == key) {
         if (sameHead(NumericRecord{key, 0, winnerHeads.back()}, record)) {
-          index.numericAreas.back() = area;
+          keyAreas.back() = area;
         }
         unusualHeads.erase(head);
         return;
       }
       if (keys.empty() || keys.back() < key) {
         keys.push_back(key);
-        index.numericAreas.push_back(area);
+        keyAreas.push_back(area);
         winnerHeads.push_back(head);
         return;
       }
       ordered = false;
       numeric.reserve(keys.size() * 2);
       for (size_t i = 0; i < keys.size(); ++i) {
-        numeric.push_back({keys[i], index.numericAreas[i], winnerHeads[i]});
+        numeric.push_back({keys[i], keyAreas[i], winnerHeads[i]});
       }
       keys = {};
-      index.numericAreas = {};
+      keyAreas = {};
       winnerHeads = {};
     }
     // Lines in a row with the same key need only one record: the first line's
@@ -419,21 +433,59 @@ struct Builder {
     }
   }
 
+  // Moves the numeric keys, sorted as digit strings, into the index's compact
+  // form: grouped by digit count (a counting sort, which keeps each group
+  // sorted), as 32-bit numbers up to nine digits, and with 16-bit area
+  // numbers when there are few enough area texts.
+  void storeNumericKeys() {
+    std::array<uint32_t, kMaxNumericDigits + 2> starts{};
+    for (uint64_t key : keys) ++starts[(key & 31) + 1];
+    for (size_t n = 1; n < starts.size(); ++n) starts[n] += starts[n - 1];
+    index.keyStarts = starts;
+    index.narrowKeys.resize(starts[kNarrowDigits + 1]);
+    index.wideKeys.resize(keys.size() - starts[kNarrowDigits + 1]);
+    const bool smallAreas = areaHashes.size() <= 0x10000;
+    if (smallAreas) {
+      index.smallAreas.resize(keys.size());
+    } else {
+      index.areas.resize(keys.size());
+    }
+    for (size_t i = 0; i < keys.size(); ++i) {
+      const size_t digits = keys[i] & 31;
+      const uint32_t at = starts[digits]++;
+      const uint64_t value = kRemovePadding[digits](keys[i] >> 5);
+      if (digits <= kNarrowDigits) {
+        index.narrowKeys[at] = static_cast<uint32_t>(value);
+      } else {
+        index.wideKeys[at - index.narrowKeys.size()] = value;
+      }
+      if (smallAreas) {
+        index.smallAreas[at] = static_cast<uint16_t>(keyAreas[i]);
+      } else {
+        index.areas[at] = keyAreas[i];
+      }
+      index.numericLengths |= uint32_t{1} << digits;
+    }
+    keys = {};
+    keyAreas = {};
+  }
+
   void finish() {
     if (!ordered) {
       std::sort(numeric.begin(), numeric.end(), [](const NumericRecord& a, const NumericRecord& b) {
         return a.key != b.key ? a.key < b.key : a.head < b.head;
       });
-      index.numericKeys.reserve(numeric.size());
-      index.numericAreas.reserve(numeric.size());
+      keys.reserve(numeric.size());
+      keyAreas.reserve(numeric.size());
       settle(
           numeric, [](const NumericRecord& a, const NumericRecord& b) { return a.key == b.key; },
           [&](const NumericRecord& record, uint32_t area) {
-            index.numericKeys.push_back(record.key);
-            index.numericAreas.push_back(area);
+            keys.push_back(record.key);
+            keyAreas.push_back(area);
           });
+      numeric = {};
     }
-    for (uint64_t key : index.numericKeys) index.numericLengths |= uint32_t{1} << (key & 31);
+    storeNumericKeys();
     std::stable_sort(texts.begin(), texts.end(),
                      [](const TextRecord& a, const TextRecord& b) { return a.prefix < b.prefix; });
     settle(
@@ -444,11 +496,6 @@ struct Builder {
           index.longestTextKey = std::max(index.longestTextKey, record.prefix.size());
         });
     index.areaStarts.push_back(static_cast<uint32_t>(index.areaTexts.size()));
-    // Reserved from an estimate; copied into place only when much too large.
-    if (index.numericKeys.capacity() > index.numericKeys.size() * 5 / 4 + 16) {
-      index.numericKeys.shrink_to_fit();
-      index.numericAreas.shrink_to_fit();
-    }
     index.textKeys.shrink_to_fit();
     index.textAreas.shrink_to_fit();
     index.areaTexts.shrink_to_fit();
@@ -468,8 +515,8 @@ bool buildAreaIndex(std::string_view text, size_t skippedUnits, AreaIndex& index
   Builder builder{reinterpret_cast<const Byte*>(text.data()), text.size(), skippedUnits, index};
   // Roughly one key per 24 bytes in real files.
   const size_t expected = text.size() / 24 + 1;
-  index.numericKeys.reserve(expected);
-  index.numericAreas.reserve(expected);
+  builder.keys.reserve(expected);
+  builder.keyAreas.reserve(expected);
   builder.winnerHeads.reserve(expected);
   if (!builder.readRecords()) {
     index = AreaIndex{};
@@ -491,23 +538,34 @@ std::optional<std::string_view> findInAreaIndex(const AreaIndex& index,
     ++digits;
   }
 
-  // Longest first. A shorter prefix sorts before a longer one that it
-  // begins, so each search can stop where the previous one ended.
+  // Longest first.
   std::optional<uint32_t> found;
   size_t foundLength = 0;
   uint32_t lengths = index.numericLengths & ((uint32_t{2} << digits) - 1);
-  auto upper = index.numericKeys.end();
   while (lengths != 0) {
     const size_t length = static_cast<size_t>(31 - std::countl_zero(lengths));
     lengths &= ~(uint32_t{1} << length);
-    const uint64_t key = numericKey(values[length], length);
-    auto at = std::lower_bound(index.numericKeys.begin(), upper, key);
-    if (at != upper && *at == key) {
-      found = index.numericAreas[static_cast<size_t>(at - index.numericKeys.begin())];
+    size_t at = index.keyStarts[length];
+    size_t end = index.keyStarts[length + 1];
+    bool present;
+    if (length <= kNarrowDigits) {
+      const auto* keys = index.narrowKeys.data();
+      at = static_cast<size_t>(
+          std::lower_bound(keys + at, keys + end, static_cast<uint32_t>(values[length])) - keys);
+      present = at < end && keys[at] == values[length];
+    } else {
+      const size_t narrow = index.narrowKeys.size();
+      const auto* keys = index.wideKeys.data();
+      at = static_cast<size_t>(
+               std::lower_bound(keys + at - narrow, keys + end - narrow, values[length]) - keys) +
+           narrow;
+      present = at < end && keys[at - narrow] == values[length];
+    }
+    if (present) {
+      found = index.smallAreas.empty() ? index.areas[at] : index.smallAreas[at];
       foundLength = length;
       break;
     }
-    upper = at;
   }
 
   // Prefixes held as text are never empty, and are rare.
@@ -528,8 +586,10 @@ std::optional<std::string_view> findInAreaIndex(const AreaIndex& index,
 }
 
 size_t areaIndexBytes(const AreaIndex& index) {
-  size_t bytes = index.numericKeys.capacity() * sizeof(uint64_t) +
-                 index.numericAreas.capacity() * sizeof(uint32_t) +
+  size_t bytes = index.narrowKeys.capacity() * sizeof(uint32_t) +
+                 index.wideKeys.capacity() * sizeof(uint64_t) +
+                 index.smallAreas.capacity() * sizeof(uint16_t) +
+                 index.areas.capacity() * sizeof(uint32_t) +
                  index.textKeys.capacity() * sizeof(std::u16string) +
                  index.textAreas.capacity() * sizeof(uint32_t) + index.areaTexts.capacity() +
                  index.areaStarts.capacity() * sizeof(uint32_t);

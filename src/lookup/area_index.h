@@ -16,6 +16,7 @@
 // (it may throw std::bad_alloc); finding neither allocates nor throws.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -26,13 +27,21 @@
 // The longest digit prefix held as a number; longer ones are held as text.
 inline constexpr size_t kMaxNumericDigits = 17;
 
+// Prefixes of up to this many digits are held in 32 bits.
+inline constexpr size_t kNarrowDigits = 9;
+
 struct AreaIndex {
-  // Prefixes of digits, each encoded as (digits read as a number, padded with
-  // zeros to kMaxNumericDigits digits) * 32 + digit count, so that the
-  // numbers sort as the digit strings do; ascending, with the area number of
-  // each at the same position in numericAreas.
-  std::vector<uint64_t> numericKeys;
-  std::vector<uint32_t> numericAreas;
+  // Prefixes of digits, as the numbers they spell, grouped by digit count n
+  // and ascending within each group: positions keyStarts[n] to
+  // keyStarts[n + 1] of the narrow keys followed by the wide ones (n up to
+  // kNarrowDigits in narrowKeys, longer ones in wideKeys). The area number
+  // of the key at each position is in smallAreas, or in areas when there are
+  // more than 65,536 area texts.
+  std::vector<uint32_t> narrowKeys;
+  std::vector<uint64_t> wideKeys;
+  std::array<uint32_t, kMaxNumericDigits + 2> keyStarts{};
+  std::vector<uint16_t> smallAreas;
+  std::vector<uint32_t> areas;
   // Bit n is set when some numeric key has n digits.
   uint32_t numericLengths = 0;
   // Every other prefix, as UTF-16 code units; ascending.

@@ -13,9 +13,12 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "host/foundation/device.h"
+#include "host/foundation/values.h"
 #include "lookup/area_file.h"
+#include "lookup/country_tables.h"
 #include "lookup/preference_keys.h"
 #include "support/lookup_fixture.h"
 
@@ -146,37 +149,70 @@ TEST_F(AreaCache, FilesOverTheSizeLimitCountAsUnreadable) {
   EXPECT_EQ(lookUp("020 7946"), "Huge London");
 }
 
+// Calling codes of the trunk-prefix list, one more than are kept, each with
+// a one-line file; the international number that reads it.
+struct CodeFile {
+  std::string code, number;
+};
+std::vector<CodeFile> codeFiles(size_t count) {
+  std::vector<CodeFile> files;
+  for (std::u16string_view entry : callingCodeTrunkList) {
+    if (files.size() == count) break;
+    const std::string code = toUtf8(callingCodeOfEntry(entry));
+    files.push_back({code, "+" + code + " 5 000"});
+  }
+  return files;
+}
+
 TEST_F(AreaCache, SettledFilesAreReadOnceAndTheLeastRecentlyUsedGoes) {
-  // Five calling codes, one more than are kept.
-  const char* codes[] = {"44", "1", "49", "33", "39"};
-  const char* numbers[] = {"+44 20", "+1 212", "+49 30", "+33 1", "+39 06"};
-  writeCodes("44", "4420|London\n");
-  writeCodes("1", "1212|New York\n");
-  writeCodes("49", "4930|Berlin\n");
-  writeCodes("33", "331|Paris\n");
-  writeCodes("39", "3906|Rome\n");
+  const std::vector<CodeFile> files = codeFiles(kCachedAreaFiles + 1);
+  for (const CodeFile& file : files) writeCodes(file.code, file.code + "5|Area " + file.code);
   letFilesSettle();
-  ASSERT_EQ(kCachedAreaFiles, 4u);
   const uint64_t before = areaFilesRead();
-  auto readsFor = [&](int which) {
+  auto readsFor = [&](size_t which) {
     const uint64_t start = areaFilesRead();
-    EXPECT_TRUE(lookUp(numbers[which])) << codes[which];
+    EXPECT_EQ(lookUp(files[which].number), "Area " + files[which].code);
     return areaFilesRead() - start;
   };
-  for (int code = 0; code < 4; ++code) EXPECT_EQ(readsFor(code), 1u) << codes[code];
+  const size_t last = kCachedAreaFiles;  // the one more
+  for (size_t i = 0; i < last; ++i) EXPECT_EQ(readsFor(i), 1u) << files[i].code;
   for (int round = 0; round < 3; ++round) {
-    for (int code = 0; code < 4; ++code) EXPECT_EQ(readsFor(code), 0u) << codes[code];
+    for (size_t i = 0; i < last; ++i) EXPECT_EQ(readsFor(i), 0u) << files[i].code;
   }
-  EXPECT_EQ(readsFor(0), 0u);  // 44 is now the most recent, 1 the least
-  EXPECT_EQ(readsFor(4), 1u);  // 39 comes in, 1 goes
+  EXPECT_EQ(readsFor(0), 0u);     // the first is now the most recent, the second the least
+  EXPECT_EQ(readsFor(last), 1u);  // the one more comes in, the second goes
   EXPECT_EQ(readsFor(0), 0u);
-  EXPECT_EQ(readsFor(2), 0u);
-  EXPECT_EQ(readsFor(3), 0u);
-  EXPECT_EQ(readsFor(1), 1u);  // read again; 39 goes now
-  EXPECT_EQ(readsFor(4), 1u);
-  EXPECT_EQ(areaFilesRead() - before, 7u);
+  for (size_t i = 2; i < last; ++i) EXPECT_EQ(readsFor(i), 0u) << files[i].code;
+  EXPECT_EQ(readsFor(1), 1u);  // read again; the one more goes now
+  EXPECT_EQ(readsFor(last), 1u);
+  EXPECT_EQ(areaFilesRead() - before, last + 3);
   clearAreaCache();
   EXPECT_EQ(readsFor(0), 1u);
+}
+
+TEST_F(AreaCache, IndexesHoldNoMoreThanTheBudget) {
+  // Files whose indexes each take about a third of the budget.
+  const std::vector<CodeFile> files = codeFiles(5);
+  for (const CodeFile& file : files) {
+    std::string text;
+    for (int key = 0; key < 170000; ++key) {
+      text +=
+          file.code + std::to_string(5000000 + key) + "|Town " + std::to_string(key % 50) + "\n";
+    }
+    writeCodes(file.code, text);
+  }
+  letFilesSettle();
+  for (const CodeFile& file : files) {
+    EXPECT_EQ(lookUp(file.number + "002"), "Town 2") << file.code;
+    EXPECT_LE(areaCacheBytes(), kAreaCacheBudget + 4096);
+    EXPECT_GT(areaCacheBytes(), kAreaCacheBudget / 4);
+  }
+  // The oldest went; the newest stayed.
+  const uint64_t start = areaFilesRead();
+  EXPECT_EQ(lookUp(files[4].number + "002"), "Town 2");
+  EXPECT_EQ(areaFilesRead(), start);
+  EXPECT_EQ(lookUp(files[0].number + "002"), "Town 2");
+  EXPECT_EQ(areaFilesRead(), start + 1);
 }
 
 TEST_F(AreaCache, FilesWrittenJustNowAreReadAgainUntilTheySettle) {

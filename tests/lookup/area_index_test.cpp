@@ -60,9 +60,18 @@ TEST(AreaIndex, AnswersAsTheScanDoes) {
       {"blank in number", "4420 |London\n", 2, u"20 1", "=London"},
       {"CR LF", "4420|London\r\n44161|Manchester\r\n", 2, u"161", "=Manchester"},
       {"CR alone", "4420|London\r44161|Manchester", 2, u"161", "=Manchester"},
-      {"NEL", "4420|London\xC2\x85" "44161|Manchester", 2, u"161", "=Manchester"},
-      {"line separator", "4420|London\xE2\x80\xA8" "44161|M", 2, u"161", "=M"},
-      {"paragraph separator", "4420|London\xE2\x80\xA9" "44161|M", 2, u"161", "=M"},
+      {"NEL",
+       "4420|London\xC2\x85"
+       "44161|Manchester",
+       2, u"161", "=Manchester"},
+      {"line separator",
+       "4420|London\xE2\x80\xA8"
+       "44161|M",
+       2, u"161", "=M"},
+      {"paragraph separator",
+       "4420|London\xE2\x80\xA9"
+       "44161|M",
+       2, u"161", "=M"},
       {"not UTF-8 after a match", "4420|London\n\xFF\n", 2, u"20", "notUtf8"},
       {"overlong", "4420|\xC0\xAF\n", 2, u"20", "notUtf8"},
       {"surrogate", "4420|\xED\xA0\x80\n", 2, u"20", "notUtf8"},
@@ -70,14 +79,30 @@ TEST(AreaIndex, AnswersAsTheScanDoes) {
       {"non-ASCII and ASCII heads tie", "ä20|A\nx20|B\n", 1, u"20", "=A"},
       {"ASCII and non-ASCII heads tie", "x20|B\nä20|A\n", 1, u"20", "=B"},
       {"repeat of a non-ASCII head", "ä20|A\nx20|B\nä20|C\n", 1, u"20", "=C"},
-      {"surrogate pair split by the calling code", "😀20|B\n", 1, u"\xDE00" u"20", "=B"},
+      {"surrogate pair split by the calling code", "😀20|B\n", 1,
+       u"\xDE00"
+       u"20",
+       "=B"},
       {"non-digit prefix", "44ä|C\n", 2, u"ä1", "=C"},
-      {"no-break space", "44\xC2\xA0" "20|D\n", 2, u"\u00A0" u"20", "=D"},
+      {"no-break space",
+       "44\xC2\xA0"
+       "20|D\n",
+       2,
+       u"\u00A0"
+       u"20",
+       "=D"},
       {"18 digits held as text", "44123456789012345678|Long\n4412|Short\n", 2,
        u"123456789012345678", "=Long"},
       {"17 digits", "4412345678901234567|Seventeen\n", 2, u"12345678901234567", "=Seventeen"},
       {"leading zeros differ", "440|Zero\n4400|Two zeros\n", 2, u"01", "=Zero"},
-      {"NUL in the key", std::string("44\0" "2|N\n", 7), 2, std::u16string(u"\0" u"2", 2),
+      {"NUL in the key",
+       std::string("44\0"
+                   "2|N\n",
+                   7),
+       2,
+       std::u16string(u"\0"
+                      u"2",
+                      2),
        "=N"},
       {"calling code 0 units", "|Empty key\n5|Five\n", 0, u"7", "=Empty key"},
       {"empty text", "", 2, twenty, "none"},
@@ -93,18 +118,40 @@ TEST(AreaIndex, AreaTextsAreStoredOnce) {
   for (int i = 0; i < 1000; ++i) text += "44" + std::to_string(1000 + i) + "|Same town\n";
   AreaIndex index;
   ASSERT_TRUE(buildAreaIndex(text, 2, index));
-  EXPECT_EQ(index.numericKeys.size(), 1000u);
+  EXPECT_EQ(index.narrowKeys.size(), 1000u);
   EXPECT_EQ(index.areaTexts, "Same town");
-  EXPECT_LT(areaIndexBytes(index), 1000u * 16);
+  EXPECT_LT(areaIndexBytes(index), 1000u * 7);
 }
 
 // Random texts made mostly of what real files hold, with everything the
 // matching must get right mixed in; numbers likewise.
 std::string randomText(std::mt19937& random) {
-  static const std::vector<std::string> pieces = {
-      "4", "4", "2", "0", "1", "7", "0", "9", "|", "|", "\n", "\n", "\r", "\r\n", "a", " ",
-      "4420", "44", "ä", "😀", "\xC2\x85", "\xE2\x80\xA8", "\xE2\x80\xA9", std::string(1, '\0'),
-      "12345678901234567890", "\xFF"};
+  static const std::vector<std::string> pieces = {"4",
+                                                  "4",
+                                                  "2",
+                                                  "0",
+                                                  "1",
+                                                  "7",
+                                                  "0",
+                                                  "9",
+                                                  "|",
+                                                  "|",
+                                                  "\n",
+                                                  "\n",
+                                                  "\r",
+                                                  "\r\n",
+                                                  "a",
+                                                  " ",
+                                                  "4420",
+                                                  "44",
+                                                  "ä",
+                                                  "😀",
+                                                  "\xC2\x85",
+                                                  "\xE2\x80\xA8",
+                                                  "\xE2\x80\xA9",
+                                                  std::string(1, '\0'),
+                                                  "12345678901234567890",
+                                                  "\xFF"};
   std::string text;
   const int length = static_cast<int>(random() % 400);
   // Invalid bytes only now and then, so most texts are UTF-8.
@@ -114,8 +161,8 @@ std::string randomText(std::mt19937& random) {
 }
 
 std::u16string randomNumber(std::mt19937& random) {
-  static const std::u16string units = std::u16string(u"0124012401240124790|ä \n\xDE00") +
-                                      char16_t(0);
+  static const std::u16string units =
+      std::u16string(u"0124012401240124790|ä \n\xDE00") + char16_t(0);
   std::u16string number;
   const int length = static_cast<int>(random() % 22);
   for (int i = 0; i < length; ++i) number += units[random() % units.size()];
@@ -138,8 +185,8 @@ TEST(AreaIndex, AgreesWithTheScanOnRandomTexts) {
           auto found = findInAreaIndex(index, national);
           got = found ? "=" + std::string(*found) : "none";
         }
-        ASSERT_EQ(got, expected) << "seed " << seed << " round " << round << " skipped "
-                                 << skipped << " national [" << toUtf8(national) << "]";
+        ASSERT_EQ(got, expected) << "seed " << seed << " round " << round << " skipped " << skipped
+                                 << " national [" << toUtf8(national) << "]";
       }
     }
   }
@@ -149,9 +196,8 @@ TEST(AreaIndex, AgreesWithTheScanOnTheBundledFiles) {
   std::mt19937 random(10);
   for (const char* code : {"86", "1", "44", "61"}) {
     std::string text;
-    ASSERT_TRUE(host::readWholeFile(std::string(ZELVORA_SOURCE_DATA_DIR) + "/codes/" + code +
-                                        ".txt",
-                                    text));
+    ASSERT_TRUE(host::readWholeFile(
+        std::string(ZELVORA_SOURCE_DATA_DIR) + "/codes/" + code + ".txt", text));
     AreaIndex index;
     ASSERT_TRUE(buildAreaIndex(text, std::string_view(code).size(), index));
     for (int i = 0; i < 300; ++i) {
@@ -159,7 +205,8 @@ TEST(AreaIndex, AgreesWithTheScanOnTheBundledFiles) {
       const int digits = 4 + static_cast<int>(random() % 8);
       for (int d = 0; d < digits; ++d) national += char16_t(u'0' + random() % 10);
       auto found = findInAreaIndex(index, national);
-      ASSERT_EQ(found ? "=" + std::string(*found) : "none", byScan(text, std::string_view(code).size(), national))
+      ASSERT_EQ(found ? "=" + std::string(*found) : "none",
+                byScan(text, std::string_view(code).size(), national))
           << code << " " << toUtf8(national);
     }
   }

@@ -109,13 +109,17 @@ struct Builder {
   size_t size;
   size_t skipped;
   AreaIndex& index;
-  // Whether the numeric keys so far came in ascending order; they are then
-  // in `keys`, with their area numbers in keyAreas and the offset of each
-  // one's first line in winnerHeads. Otherwise they are in `numeric`.
+  // Whether numeric keys are expected in ascending order (as real files have
+  // them), and go straight into `keys` with their area numbers in keyAreas;
+  // the offset of the last key's first line is lastWinnerHead. A key out of
+  // order sets outOfOrder and ends the reading; the text is then read again
+  // with `ordered` false, every numeric key becoming a record in `numeric`
+  // to be sorted and settled at the end.
   bool ordered = true;
+  bool outOfOrder = false;
   std::vector<uint64_t> keys;
   std::vector<uint32_t> keyAreas;
-  std::vector<uint32_t> winnerHeads;
+  uint32_t lastWinnerHead = 0;
   std::vector<NumericRecord> numeric;
   std::vector<TextRecord> texts;
   // Numeric records whose skipped part has non-ASCII characters: the byte
@@ -281,36 +285,25 @@ struct Builder {
     texts.push_back({std::move(prefix), areaNumber(area, end), offset(begin), headLength});
   }
 
-  // Adds a record with a numeric key. While the keys come in ascending order,
-  // as in real files, each goes straight into the index: a key equal to the
-  // one before is a repeat, whose area text counts only when its skipped part
-  // is the same. At the first key out of order, what was added so far becomes
-  // records again (one per key: its first line's place and skipped part, its
-  // last area text), to be sorted and settled at the end.
+  // Adds a record with a numeric key. In ascending order each goes straight
+  // into the index: a key equal to the one before is a repeat, whose area
+  // text counts only when its skipped part is the same as the first's.
   void addNumeric(uint64_t key, uint32_t area, uint32_t head) {
     const NumericRecord record{key, area, head};
     if (ordered) {
       if (!keys.empty() && keys.back() == key) {
-        if (sameHead(NumericRecord{key, 0, winnerHeads.back()}, record)) {
-          keyAreas.back() = area;
-        }
-        unusualHeads.erase(head);
+        if (sameHead(NumericRecord{key, 0, lastWinnerHead}, record)) keyAreas.back() = area;
+        if (head != lastWinnerHead) unusualHeads.erase(head);
         return;
       }
       if (keys.empty() || keys.back() < key) {
         keys.push_back(key);
         keyAreas.push_back(area);
-        winnerHeads.push_back(head);
+        lastWinnerHead = head;
         return;
       }
-      ordered = false;
-      numeric.reserve(keys.size() * 2);
-      for (size_t i = 0; i < keys.size(); ++i) {
-        numeric.push_back({keys[i], keyAreas[i], winnerHeads[i]});
-      }
-      keys = {};
-      keyAreas = {};
-      winnerHeads = {};
+      outOfOrder = true;
+      return;
     }
     // Lines in a row with the same key need only one record: the first line's
     // place with the last line's area text.
@@ -403,6 +396,7 @@ struct Builder {
           last = chunkStart + 63 - std::countl_zero(lineBars);
         }
         line(lineStart, at, first, last);
+        if (outOfOrder) return true;
         firstBar = lastBar = nullptr;
         lineStart = at + (c == 0xC2 ? 2 : c == 0xE2 ? 3 : 1);
         done = through;
@@ -512,12 +506,24 @@ std::string_view areaText(const AreaIndex& index, uint32_t area) {
 
 bool buildAreaIndex(std::string_view text, size_t skippedUnits, AreaIndex& index) {
   index = AreaIndex{};
-  Builder builder{reinterpret_cast<const Byte*>(text.data()), text.size(), skippedUnits, index};
-  // Roughly one key per 24 bytes in real files.
-  const size_t expected = text.size() / 24 + 1;
-  builder.keys.reserve(expected);
-  builder.keyAreas.reserve(expected);
-  builder.winnerHeads.reserve(expected);
+  const Byte* bytes = reinterpret_cast<const Byte*>(text.data());
+  {
+    Builder builder(bytes, text.size(), skippedUnits, index);
+    // Roughly one key per 24 bytes in real files.
+    builder.keys.reserve(text.size() / 24 + 1);
+    builder.keyAreas.reserve(text.size() / 24 + 1);
+    if (!builder.readRecords()) {
+      index = AreaIndex{};
+      return false;
+    }
+    if (!builder.outOfOrder) {
+      builder.finish();
+      return true;
+    }
+  }
+  index = AreaIndex{};
+  Builder builder(bytes, text.size(), skippedUnits, index);
+  builder.ordered = false;
   if (!builder.readRecords()) {
     index = AreaIndex{};
     return false;

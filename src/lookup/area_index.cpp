@@ -5,7 +5,6 @@
 #include <bit>
 #include <cstring>
 #include <unordered_map>
-#include <utility>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -39,18 +38,6 @@ uint64_t eightDigits(uint64_t digitBytes, size_t count) {
   value = ((value & 0x00FF00FF00FF00FFull) * 6553601) >> 16;
   return ((value & 0x0000FFFF0000FFFFull) * 42949672960001ull) >> 32;
 }
-
-// Turns a key's number padded to kMaxNumericDigits digits back into the
-// number of its own digits: one function for each digit count, each dividing
-// by a constant.
-template <size_t Digits>
-uint64_t removePadding(uint64_t padded) {
-  return padded / kPowersOfTen[kMaxNumericDigits - Digits];
-}
-constexpr auto kRemovePadding = []<size_t... Digits>(std::index_sequence<Digits...>) {
-  return std::array<uint64_t (*)(uint64_t), sizeof...(Digits)>{&removePadding<Digits>...};
-}
-(std::make_index_sequence<kMaxNumericDigits + 1>{});
 
 bool isDigit(char32_t c) {
   return c >= '0' && c <= '9';
@@ -117,7 +104,8 @@ struct Builder {
   // to be sorted and settled at the end.
   bool ordered = true;
   bool outOfOrder = false;
-  std::vector<uint64_t> keys;
+  std::vector<uint64_t> keys;  // each the number its digits spell * 32 + digit count
+  uint64_t lastKey = 0;        // the last one as numericKey gives it
   std::vector<uint32_t> keyAreas;
   uint32_t lastWinnerHead = 0;
   std::vector<NumericRecord> numeric;
@@ -230,8 +218,7 @@ struct Builder {
           (((word & 0xF0F0F0F0F0F0F0F0ull) ^ 0x3030303030303030ull) & keep) == 0 &&
           ((low + 0x0606060606060606ull) & 0x1010101010101010ull & keep) == 0;
       if (allDigits) {
-        addNumeric(numericKey(eightDigits(low & keep, digits), digits), areaNumber(area, end),
-                   offset(begin));
+        addNumeric(eightDigits(low & keep, digits), digits, areaNumber(area, end), offset(begin));
         return;
       }
     } else if (asciiHead && digits <= kMaxNumericDigits) {
@@ -243,7 +230,7 @@ struct Builder {
         value = value * 10 + digit;
       }
       if (p == keyEnd) {
-        addNumeric(numericKey(value, digits), areaNumber(area, end), offset(begin));
+        addNumeric(value, digits, areaNumber(area, end), offset(begin));
         return;
       }
     }
@@ -279,7 +266,7 @@ struct Builder {
       uint64_t value = 0;
       for (char16_t c : prefix) value = value * 10 + (c - u'0');
       if (headLength != skipped) unusualHeads[offset(begin)] = headLength;
-      addNumeric(numericKey(value, prefix.size()), areaNumber(area, end), offset(begin));
+      addNumeric(value, prefix.size(), areaNumber(area, end), offset(begin));
       return;
     }
     texts.push_back({std::move(prefix), areaNumber(area, end), offset(begin), headLength});
@@ -288,16 +275,18 @@ struct Builder {
   // Adds a record with a numeric key. In ascending order each goes straight
   // into the index: a key equal to the one before is a repeat, whose area
   // text counts only when its skipped part is the same as the first's.
-  void addNumeric(uint64_t key, uint32_t area, uint32_t head) {
+  void addNumeric(uint64_t value, size_t digits, uint32_t area, uint32_t head) {
+    const uint64_t key = numericKey(value, digits);
     const NumericRecord record{key, area, head};
     if (ordered) {
-      if (!keys.empty() && keys.back() == key) {
+      if (!keys.empty() && lastKey == key) {
         if (sameHead(NumericRecord{key, 0, lastWinnerHead}, record)) keyAreas.back() = area;
         if (head != lastWinnerHead) unusualHeads.erase(head);
         return;
       }
-      if (keys.empty() || keys.back() < key) {
-        keys.push_back(key);
+      if (keys.empty() || lastKey < key) {
+        keys.push_back(value << 5 | digits);
+        lastKey = key;
         keyAreas.push_back(area);
         lastWinnerHead = head;
         return;
@@ -447,7 +436,7 @@ struct Builder {
     for (size_t i = 0; i < keys.size(); ++i) {
       const size_t digits = keys[i] & 31;
       const uint32_t at = starts[digits]++;
-      const uint64_t value = kRemovePadding[digits](keys[i] >> 5);
+      const uint64_t value = keys[i] >> 5;
       if (digits <= kNarrowDigits) {
         index.narrowKeys[at] = static_cast<uint32_t>(value);
       } else {
@@ -474,7 +463,9 @@ struct Builder {
       settle(
           numeric, [](const NumericRecord& a, const NumericRecord& b) { return a.key == b.key; },
           [&](const NumericRecord& record, uint32_t area) {
-            keys.push_back(record.key);
+            const size_t digits = record.key & 31;
+            keys.push_back((record.key >> 5) / kPowersOfTen[kMaxNumericDigits - digits] << 5 |
+                           digits);
             keyAreas.push_back(area);
           });
       numeric = {};

@@ -165,10 +165,22 @@ struct Builder {
     return std::string_view(index.areaTexts).substr(begin, end - begin);
   }
 
-  // Every byte counts; words are read whole, the last one overlapping.
+  // Every byte counts; words are read whole, the last one overlapping. Texts
+  // of 8 to 16 bytes, most area texts, take two words hashed side by side.
   static uint64_t hashBytes(std::string_view text) {
     const char* p = text.data();
     const size_t size = text.size();
+    if (size >= 8 && size <= 16) {
+      uint64_t first;
+      uint64_t last;
+      std::memcpy(&first, p, 8);
+      std::memcpy(&last, p + size - 8, 8);
+      uint64_t hash =
+          ((first + size) * 0x9E3779B97F4A7C15ull) ^ std::rotl(last * 0xFF51AFD7ED558CCDull, 29);
+      hash ^= hash >> 32;
+      hash *= 0xC4CEB9FE1A85EC53ull;
+      return hash ^ (hash >> 29);
+    }
     uint64_t hash = size * 0x9E3779B97F4A7C15ull;
     auto mix = [&hash](uint64_t word) {
       hash = (hash ^ word) * 0xFF51AFD7ED558CCDull;

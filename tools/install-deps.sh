@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libplist-dev
-          clang libclang-rt-14-dev libphonenumber-dev libicu-dev)
+          clang libclang-rt-14-dev libphonenumber-dev libicu-dev strace)
 missing=()
 for package in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then

@@ -81,6 +81,13 @@ struct NumericRecord {
   uint32_t head;  // offset of the line, where its skipped part begins
 };
 
+// What tells area texts apart quickly; see Builder::areaKeyOf.
+struct AreaKey {
+  uint64_t hash = 0;
+  uint64_t first = 0;
+  uint64_t last = 0;
+};
+
 struct TextRecord {
   std::u16string prefix;
   uint32_t area;
@@ -114,7 +121,7 @@ struct Builder {
   // length of that part, by the record's offset.
   std::unordered_map<uint32_t, uint32_t> unusualHeads;
   std::vector<uint32_t> areaSlots;
-  std::vector<uint64_t> areaHashes;  // of each area text, by number
+  std::vector<AreaKey> areaKeys;  // of each area text, by number
   uint32_t lastAreaNumber = UINT32_MAX;
 
   uint32_t offset(const Byte* p) const { return static_cast<uint32_t>(p - base); }
@@ -122,36 +129,32 @@ struct Builder {
   uint32_t areaNumber(const Byte* begin, const Byte* end) {
     const std::string_view text(reinterpret_cast<const char*>(begin),
                                 static_cast<size_t>(end - begin));
-    const uint64_t hash = hashBytes(text);
+    const AreaKey key = areaKeyOf(text);
     // Neighbouring lines often share their area text.
-    if (lastAreaNumber != UINT32_MAX && hash == areaHashes[lastAreaNumber] &&
-        text == storedArea(lastAreaNumber)) {
-      return lastAreaNumber;
-    }
-    lastAreaNumber = internArea(text, hash);
+    if (lastAreaNumber != UINT32_MAX && sameArea(lastAreaNumber, text, key)) return lastAreaNumber;
+    lastAreaNumber = internArea(text, key);
     return lastAreaNumber;
   }
 
   // The number of an area text, adding it when new: open addressing over
   // area numbers plus one, at most half full.
-  uint32_t internArea(std::string_view text, uint64_t hash) {
-    if (areaSlots.empty() || 2 * (areaHashes.size() + 1) > areaSlots.size()) {
+  uint32_t internArea(std::string_view text, const AreaKey& key) {
+    if (areaSlots.empty() || 2 * (areaKeys.size() + 1) > areaSlots.size()) {
       std::vector<uint32_t> grown(areaSlots.empty() ? 256 : areaSlots.size() * 2, 0);
-      for (uint32_t area = 0; area < areaHashes.size(); ++area) {
-        size_t slot = areaHashes[area] & (grown.size() - 1);
+      for (uint32_t area = 0; area < areaKeys.size(); ++area) {
+        size_t slot = areaKeys[area].hash & (grown.size() - 1);
         while (grown[slot] != 0) slot = (slot + 1) & (grown.size() - 1);
         grown[slot] = area + 1;
       }
       areaSlots = std::move(grown);
     }
-    size_t slot = hash & (areaSlots.size() - 1);
+    size_t slot = key.hash & (areaSlots.size() - 1);
     for (; areaSlots[slot] != 0; slot = (slot + 1) & (areaSlots.size() - 1)) {
-      const uint32_t area = areaSlots[slot] - 1;
-      if (areaHashes[area] == hash && storedArea(area) == text) return area;
+      if (sameArea(areaSlots[slot] - 1, text, key)) return areaSlots[slot] - 1;
     }
-    const uint32_t area = static_cast<uint32_t>(areaHashes.size());
+    const uint32_t area = static_cast<uint32_t>(areaKeys.size());
     areaSlots[slot] = area + 1;
-    areaHashes.push_back(hash);
+    areaKeys.push_back(key);
     index.areaStarts.push_back(static_cast<uint32_t>(index.areaTexts.size()));
     index.areaTexts.append(text);
     return area;
@@ -165,47 +168,59 @@ struct Builder {
     return std::string_view(index.areaTexts).substr(begin, end - begin);
   }
 
-  // Every byte counts; words are read whole, the last one overlapping. Texts
-  // of 8 to 16 bytes, most area texts, take two words hashed side by side.
-  static uint64_t hashBytes(std::string_view text) {
+  bool sameArea(uint32_t area, std::string_view text, const AreaKey& key) const {
+    const AreaKey& stored = areaKeys[area];
+    if (stored.hash != key.hash) return false;
+    const std::string_view storedText = storedArea(area);
+    if (storedText.size() != text.size()) return false;
+    // Two words hold every byte of a text of 8 to 16 bytes.
+    if (text.size() >= 8 && text.size() <= 16) {
+      return stored.first == key.first && stored.last == key.last;
+    }
+    return storedText == text;
+  }
+
+  // A text's hash; for texts of 8 to 16 bytes (most area texts) also its
+  // first and last eight bytes, which together hold every byte, hashed side
+  // by side. Longer texts are hashed a word at a time, the last overlapping.
+  static AreaKey areaKeyOf(std::string_view text) {
     const char* p = text.data();
     const size_t size = text.size();
-    if (size >= 8 && size <= 16) {
-      uint64_t first;
-      uint64_t last;
-      std::memcpy(&first, p, 8);
-      std::memcpy(&last, p + size - 8, 8);
-      uint64_t hash =
-          ((first + size) * 0x9E3779B97F4A7C15ull) ^ std::rotl(last * 0xFF51AFD7ED558CCDull, 29);
-      hash ^= hash >> 32;
-      hash *= 0xC4CEB9FE1A85EC53ull;
-      return hash ^ (hash >> 29);
-    }
+    AreaKey key;
     uint64_t hash = size * 0x9E3779B97F4A7C15ull;
-    auto mix = [&hash](uint64_t word) {
-      hash = (hash ^ word) * 0xFF51AFD7ED558CCDull;
-      hash ^= hash >> 32;
-    };
-    if (size >= 8) {
-      uint64_t word;
-      for (size_t at = 0; at + 8 < size; at += 8) {
-        std::memcpy(&word, p + at, 8);
+    if (size >= 8 && size <= 16) {
+      std::memcpy(&key.first, p, 8);
+      std::memcpy(&key.last, p + size - 8, 8);
+      hash = ((key.first + size) * 0x9E3779B97F4A7C15ull) ^
+             std::rotl(key.last * 0xFF51AFD7ED558CCDull, 29);
+    } else {
+      auto mix = [&hash](uint64_t word) {
+        hash = (hash ^ word) * 0xFF51AFD7ED558CCDull;
+        hash ^= hash >> 32;
+      };
+      if (size >= 8) {
+        uint64_t word;
+        for (size_t at = 0; at + 8 < size; at += 8) {
+          std::memcpy(&word, p + at, 8);
+          mix(word);
+        }
+        std::memcpy(&word, p + size - 8, 8);
         mix(word);
+      } else if (size >= 4) {
+        uint32_t first;
+        uint32_t last;
+        std::memcpy(&first, p, 4);
+        std::memcpy(&last, p + size - 4, 4);
+        mix((uint64_t{first} << 32) | last);
+      } else if (size > 0) {
+        mix(uint64_t{static_cast<Byte>(p[0])} << 16 |
+            uint64_t{static_cast<Byte>(p[size / 2])} << 8 | static_cast<Byte>(p[size - 1]));
       }
-      std::memcpy(&word, p + size - 8, 8);
-      mix(word);
-    } else if (size >= 4) {
-      uint32_t first;
-      uint32_t last;
-      std::memcpy(&first, p, 4);
-      std::memcpy(&last, p + size - 4, 4);
-      mix((uint64_t{first} << 32) | last);
-    } else if (size > 0) {
-      mix(uint64_t{static_cast<Byte>(p[0])} << 16 | uint64_t{static_cast<Byte>(p[size / 2])} << 8 |
-          static_cast<Byte>(p[size - 1]));
     }
+    hash ^= hash >> 32;
     hash *= 0xC4CEB9FE1A85EC53ull;
-    return hash ^ (hash >> 29);
+    key.hash = hash ^ (hash >> 29);
+    return key;
   }
 
   // One record, without its terminator; `firstBar` and `lastBar` are its
@@ -439,7 +454,7 @@ struct Builder {
     index.keyStarts = starts;
     index.narrowKeys.resize(starts[kNarrowDigits + 1]);
     index.wideKeys.resize(keys.size() - starts[kNarrowDigits + 1]);
-    const bool smallAreas = areaHashes.size() <= 0x10000;
+    const bool smallAreas = areaKeys.size() <= 0x10000;
     if (smallAreas) {
       index.smallAreas.resize(keys.size());
     } else {

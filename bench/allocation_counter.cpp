@@ -60,7 +60,8 @@ void resetAllocationCount() {
 }
 
 AllocationCount allocationCount() {
-  return {allocations, peakBytes - baseBytes};
+  return {allocations, peakBytes - baseBytes,
+          static_cast<long>(currentBytes) - static_cast<long>(baseBytes)};
 }
 
 }  // namespace bench

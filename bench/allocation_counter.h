@@ -11,6 +11,7 @@ namespace bench {
 struct AllocationCount {
   size_t allocations = 0;  // calls of operator new since the last reset
   size_t peakBytes = 0;    // most bytes held at once above the level at reset
+  long heldBytes = 0;      // bytes held now above the level at reset
 };
 
 void resetAllocationCount();

@@ -2,11 +2,13 @@
 # Installs the Debian packages the build and the tests need, when missing.
 set -euo pipefail
 
+# libphonenumber (with ICU) is the peer of the comparison benchmark, strace
+# counts a lookup's system calls; python3-phonenumbers generates the data.
 # cairo, pango and the Noto fonts draw the pictures of the call screen (the CJK
 # fonts so that areas such as "北京市" show as text, not as empty boxes).
 packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libplist-dev
           clang libclang-rt-14-dev libcairo2-dev libpango1.0-dev fonts-noto-core fonts-noto-cjk
-          python3-phonenumbers libcli11-dev dpkg-dev)
+          python3-phonenumbers libcli11-dev dpkg-dev libphonenumber-dev libicu-dev strace)
 missing=()
 for package in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then

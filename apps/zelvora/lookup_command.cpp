@@ -2,9 +2,12 @@
 //
 // Each number goes the library's own way: into phoneNumber, area emptied,
 // initVals run. One line per number: the number as given, a tab, the area
-// (empty when none).
-#include <iostream>
+// (empty when none). Each answer is written out as soon as it is known, with
+// one write, so a program can drive the command line by line through pipes.
+#include <cstdio>
+#include <cstdlib>
 #include <string>
+#include <string_view>
 
 #include "commands.h"
 #include "common/preferences_check.h"
@@ -15,12 +18,16 @@
 namespace zelvora {
 namespace {
 
-void lookUpOne(const std::string& number) {
+void lookUpOne(std::string_view number, std::string& answer) {
   phoneNumber = NSString::fromUtf8(number);
   area = nil;
   initVals();
-  auto* found = objectAs<NSString>(area);
-  std::cout << number << '\t' << (found ? toUtf8(found->units()) : std::string()) << '\n';
+  answer.assign(number);
+  answer += '\t';
+  if (auto* found = objectAs<NSString>(area)) answer += toUtf8(found->units());
+  answer += '\n';
+  std::fwrite(answer.data(), 1, answer.size(), stdout);
+  std::fflush(stdout);
   phoneNumber = nil;
   area = nil;
 }
@@ -31,18 +38,25 @@ int runLookup(const Arguments& arguments) {
   if (arguments.empty())
     return fail(2, "lookup needs at least one number, or - for standard input");
   if (std::string problem = apps::preferencesProblem(); !problem.empty()) return fail(1, problem);
+  std::string answer;
   for (const auto& argument : arguments) {
     if (argument == "-") {
-      std::string line;
-      while (std::getline(std::cin, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        lookUpOne(line);
+      // getline from the C library: buffered reads that still return each
+      // line as soon as it has arrived.
+      char* buffer = nullptr;
+      size_t capacity = 0;
+      ssize_t length;
+      while ((length = ::getline(&buffer, &capacity, stdin)) >= 0) {
+        std::string_view line(buffer, static_cast<size_t>(length));
+        if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        lookUpOne(line, answer);
       }
+      std::free(buffer);
     } else {
-      lookUpOne(argument);
+      lookUpOne(argument, answer);
     }
   }
-  std::cout << std::flush;
   return 0;
 }
 

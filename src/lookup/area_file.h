@@ -7,7 +7,9 @@
 // data folder is a text and is used. Only a calling code that passes
 // isFileSafeCallingCode names a file at all.
 //
-// The file is read again on every call: nothing is cached.
+// Each file is indexed once per version and checked for changes before every
+// lookup (lookup/area_cache.h), so an edited, replaced or removed file takes
+// effect at the next lookup.
 #pragma once
 
 #include <optional>

@@ -5,8 +5,9 @@
 // and the result comes back in area, which is written only on a match, so
 // callers empty area when they are done with a number. Neither lets an
 // NSException out: each drops a failure of its own work and returns.
-// Everything is re-read on every call (preferences, area-code file); nothing
-// is cached, so an edited setting or file takes effect at the next call.
+// The preferences are re-read on every call, and area-code files are checked
+// for changes before every call (lookup/area_cache.h), so an edited setting or
+// file takes effect at the next call.
 // Main thread only.
 #pragma once
 

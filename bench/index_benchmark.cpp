@@ -1,0 +1,388 @@
+// The indexed lookup as its callers see it:
+//   - a warm lookup (nothing changed) under 86, 1 and 44, through initVals
+//     with its stats and preference synchronisation, with the files installed
+//     in the device's data folder (one stat) and with only the application's
+//     bundled copy (a fresh install: the data folder's file is missing, so two
+//     stats), next to the preference part alone and the file part alone;
+//   - the first lookup under 86 (read and index), next to reading and scanning
+//     the file once, the way every lookup went before;
+//   - 20 Recents rows of Chinese numbers through the phone application's
+//     hooks: the first pass as in a fresh process (no index, no preference
+//     view) and later passes.
+// At the end it prints the figures against their targets, and the heap bytes
+// held between lookups with the 86 file indexed. Times are processor time
+// (user and system) per iteration, which counts the kernel's part of stats and
+// reads and is steadier than wall time on a busy machine.
+//
+// `index_benchmark --syscall-probe N [installed|bundled|sync]` instead sets up
+// the same device (with the files installed, or only bundled), warms up, runs
+// N warm lookups under 86 (sync: initVals without a number, the preference
+// part alone) and exits, for counting system calls with strace
+// (tools/count_lookup_syscalls.sh).
+#include <benchmark/benchmark.h>
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "allocation_counter.h"
+#include "host/foundation/device.h"
+#include "host/foundation/files.h"
+#include "host/foundation/messages.h"
+#include "host/foundation/preferences.h"
+#include "host/foundation/values.h"
+#include "host/runtime/objc.h"
+#include "host/runtime/substrate.h"
+#include "host/ui/uikit.h"
+#include "lookup/area_cache.h"
+#include "lookup/area_scan.h"
+#include "lookup/lookup.h"
+#include "lookup/preference_keys.h"
+#include "presentation/recents.h"
+#include "state/state.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kDataDir = ZELVORA_SOURCE_DATA_DIR;
+
+struct Case {
+  const char* code;
+  const char* number;
+};
+const Case kCases[] = {
+    {"86", "+86 10 6552 9988"},
+    {"1", "+1 212 555 0100"},
+    {"44", "+44 161 496 0000"},
+};
+
+// Twenty Chinese numbers of different areas, as the Recents list shows them.
+const char* const kRecentNumbers[20] = {
+    "+86 10 6552 9988",  "+86 21 6321 5566",  "+86 20 8333 1234",  "+86 755 8201 2345",
+    "+86 28 8612 3456",  "+86 571 8702 1234", "+86 27 8561 2345",  "+86 25 8441 2345",
+    "+86 23 6381 2345",  "+86 29 8761 2345",  "+86 531 8612 3456", "+86 532 8281 2345",
+    "+86 351 4012 345",  "+86 371 6512 3456", "+86 411 8261 2345", "+86 22 2331 2345",
+    "+86 591 8761 2345", "+86 731 8412 3456", "+86 871 6312 345",  "+86 130 0000 1234",
+};
+
+// A device whose data folder is empty at first, so the lookup reads the
+// bundled files as the application's resources, exactly as a fresh install
+// does; installFiles() copies the three files into the data folder.
+struct BenchDevice {
+  BenchDevice() {
+    root = (fs::temp_directory_path() / ("zelvora-index-bench-" + std::to_string(::getpid())))
+               .string();
+    fs::create_directories(root);
+    host::setDeviceRoot(root);
+    host::setDeviceRegion("CN");
+    host::setMainBundleResourcePath(kDataDir);
+    CFPreferencesSetAppValue(kRecentsKey, NSNumber::integer(20), kPrefsDomain);
+    CFPreferencesAppSynchronize(kPrefsDomain);
+  }
+  ~BenchDevice() {
+    std::error_code ignored;
+    fs::remove_all(root, ignored);
+  }
+  void installFiles(bool installed) {
+    const std::string folder = root + "/Library/Application Support/ZelvoraPro";
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+    if (!installed) return;
+    fs::create_directories(folder);
+    for (const Case& c : kCases) {
+      fs::copy_file(kDataDir + "/codes/" + c.code + ".txt", folder + "/" + c.code + ".txt");
+    }
+    // Files written just now are read again at every lookup until they are
+    // safely older than the reads; an installed file is long settled.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  std::string root;
+};
+
+BenchDevice& device() {
+  static BenchDevice instance;
+  return instance;
+}
+
+void lookUp(const char* number) {
+  phoneNumber = NSString::fromUtf8(number);
+  area = nil;
+  initVals();
+}
+
+void BM_WarmLookup(benchmark::State& state) {
+  const bool installed = state.range(1) != 0;
+  device().installFiles(installed);
+  const Case& c = kCases[state.range(0)];
+  lookUp(c.number);
+  lookUp(c.number);
+  for (auto _ : state) {
+    area = nil;
+    initVals();
+    benchmark::DoNotOptimize(area);
+  }
+  if (!objectAs<NSString>(area)) state.SkipWithError("no area found");
+  state.SetLabel(std::string(c.code) + (installed ? ".txt in the data folder" : ".txt bundled"));
+  device().installFiles(false);
+}
+BENCHMARK(BM_WarmLookup)
+    ->ArgsProduct({{0, 1, 2}, {1, 0}})
+    ->ArgNames({"file", "installed"})
+    ->Unit(benchmark::kMicrosecond);
+
+// initVals without a number: only the preference synchronisations and the
+// settling of the home country.
+void BM_PreferenceSyncOnly(benchmark::State& state) {
+  device();
+  phoneNumber = nil;
+  for (auto _ : state) {
+    initVals();
+    benchmark::DoNotOptimize(callingCodePrefs);
+  }
+}
+BENCHMARK(BM_PreferenceSyncOnly)->Unit(benchmark::kMicrosecond);
+
+// The file part alone: stats, the index and the area text.
+void BM_FilePartOnly(benchmark::State& state) {
+  const bool installed = state.range(1) != 0;
+  device().installFiles(installed);
+  const Case& c = kCases[state.range(0)];
+  lookUp(c.number);
+  const std::u16string code = toUtf16(c.code);
+  std::u16string national = toUtf16(c.number);
+  std::erase_if(national, [](char16_t u) { return u == u' ' || u == u'+'; });
+  national.erase(0, code.size());
+  lookUpArea(code, national);
+  for (auto _ : state) {
+    auto found = lookUpArea(code, national);
+    benchmark::DoNotOptimize(found);
+  }
+  state.SetLabel(std::string(c.code) + (installed ? ".txt in the data folder" : ".txt bundled"));
+  device().installFiles(false);
+}
+BENCHMARK(BM_FilePartOnly)
+    ->ArgsProduct({{0, 1, 2}, {1, 0}})
+    ->ArgNames({"file", "installed"})
+    ->Unit(benchmark::kMicrosecond);
+
+// The first lookup under 86: the file is read and indexed.
+void BM_FirstLookup86(benchmark::State& state) {
+  device();
+  lookUp(kCases[0].number);
+  for (auto _ : state) {
+    state.PauseTiming();
+    clearAreaCache();
+    state.ResumeTiming();
+    area = nil;
+    initVals();
+    benchmark::DoNotOptimize(area);
+  }
+  if (!objectAs<NSString>(area)) state.SkipWithError("no area found");
+}
+BENCHMARK(BM_FirstLookup86)->Unit(benchmark::kMillisecond);
+
+// What every lookup did before the index: read the whole file and scan it.
+void BM_ReadAndScan86(benchmark::State& state) {
+  const std::string path = kDataDir + "/codes/86.txt";
+  for (auto _ : state) {
+    std::optional<host::FileBytes> text = host::readFileBytes(path);
+    AreaScan scan = scanAreaCodes(text->view(), 2, u"1065529988");
+    benchmark::DoNotOptimize(scan);
+  }
+}
+BENCHMARK(BM_ReadAndScan86)->Unit(benchmark::kMillisecond);
+
+// ---- Recents rows through the phone application's hooks ---------------------
+
+void hostViewDidAppear(id, SEL, BOOL) {}
+void hostWillDisplayCell(id, SEL, id, id, id) {}
+
+id makeView(const char* className) {
+  return msg<id(CGRect)>(msg<id()>(objc_getClass(className), "alloc"),
+                         "initWithFrame:", CGRectMake(0, 0, 320, 44));
+}
+
+// A PHRecentsViewController with the host's two methods, hooked as the
+// library hooks them at load time.
+id recentsController() {
+  static const id controller = [] {
+    host::registerUIKitClasses();
+    Class recents = objc_registerClass("PHRecentsViewController", NSObjectClass());
+    class_addMethod(recents, sel_registerName("viewDidAppear:"), &hostViewDidAppear);
+    class_addMethod(recents, sel_registerName("tableView:willDisplayCell:forRowAtIndexPath:"),
+                    &hostWillDisplayCell);
+    Class cell = objc_registerClass("PHRecentCallCell", objc_getClass("UIView"));
+    class_addIvar(cell, "_callerNameLabel");
+    class_addIvar(cell, "_callerLabelLabel");
+    MSHookMessageEx(recents, sel_registerName("viewDidAppear:"), &hook_Recents_viewDidAppear,
+                    &orig_viewDidAppear);
+    MSHookMessageEx(recents, sel_registerName("tableView:willDisplayCell:forRowAtIndexPath:"),
+                    &hook_Recents_willDisplayCell, &orig_willDisplayCell);
+    return msg<id()>(objc_getClass("PHRecentsViewController"), "alloc");
+  }();
+  return controller;
+}
+
+struct Row {
+  id cell;
+  id indexPath;
+};
+
+std::vector<Row> makeRows() {
+  std::vector<Row> rows;
+  for (NSInteger i = 0; i < 20; ++i) {
+    id cell = makeView("PHRecentCallCell");
+    id name = makeView("UILabel");
+    id kind = makeView("UILabel");
+    msg<void(id)>(name, "setText:", NSString::fromUtf8(kRecentNumbers[i]));
+    msg<void(id)>(kind, "setText:", NSString::fromUtf8("mobile"));
+    Class cellClass = object_getClass(cell);
+    object_setIvar(cell, class_getInstanceVariable(cellClass, "_callerNameLabel"), name);
+    object_setIvar(cell, class_getInstanceVariable(cellClass, "_callerLabelLabel"), kind);
+    rows.push_back({cell, msg<id(NSInteger, NSInteger)>(objc_getClass("NSIndexPath"),
+                                                        "indexPathForRow:inSection:", i, 0)});
+  }
+  return rows;
+}
+
+// The list comes on screen and its twenty rows are displayed.
+void showRecents(const id& controller, const std::vector<Row>& rows) {
+  msg<void(BOOL)>(controller, "viewDidAppear:", BOOL{1});
+  const id tableView = nil;
+  for (const Row& row : rows) {
+    msg<void(id, id, id)>(controller, "tableView:willDisplayCell:forRowAtIndexPath:", tableView,
+                          row.cell, row.indexPath);
+  }
+}
+
+void recentsPass(benchmark::State& state, bool fresh) {
+  device();
+  const id controller = recentsController();
+  showRecents(controller, makeRows());
+  size_t annotated = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    std::vector<Row> rows = makeRows();
+    if (fresh) {
+      // As a process that starts now: no index and no preference view yet.
+      clearAreaCache();
+      host::resetPreferenceViews();
+    }
+    state.ResumeTiming();
+    showRecents(controller, rows);
+    state.PauseTiming();
+    annotated = 0;
+    for (const Row& row : rows) {
+      id kind = object_getIvar(
+          row.cell, class_getInstanceVariable(object_getClass(row.cell), "_callerLabelLabel"));
+      annotated += ns::length(msg<id()>(kind, "text")) > std::strlen("mobile");
+    }
+    state.ResumeTiming();
+  }
+  if (annotated != 20) state.SkipWithError("not every row was annotated");
+}
+
+void BM_RecentsFirstPass(benchmark::State& state) {
+  recentsPass(state, true);
+}
+BENCHMARK(BM_RecentsFirstPass)->Unit(benchmark::kMillisecond);
+
+void BM_RecentsLaterPass(benchmark::State& state) {
+  recentsPass(state, false);
+}
+BENCHMARK(BM_RecentsLaterPass)->Unit(benchmark::kMillisecond);
+
+// Keeps each run's processor time per iteration, by benchmark name.
+class FigureReporter : public benchmark::ConsoleReporter {
+ public:
+  FigureReporter() : ConsoleReporter(OO_Tabular) {}
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs) {
+      if (run.error_occurred || run.run_type != Run::RT_Iteration) continue;
+      seconds[run.benchmark_name()] =
+          run.GetAdjustedCPUTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+  std::map<std::string, double> seconds;
+};
+
+int syscallProbe(long lookups, const std::string& mode) {
+  device().installFiles(mode != "bundled");
+  lookUp(kCases[0].number);
+  lookUp(kCases[0].number);
+  // "sync": initVals without a number, the preference part alone.
+  if (mode == "sync") phoneNumber = nil;
+  // Marks the start of the counted lookups in a trace.
+  std::fprintf(stderr, "probe: %ld lookups\n", lookups);
+  for (long i = 0; i < lookups; ++i) {
+    area = nil;
+    initVals();
+  }
+  return objectAs<NSString>(area) || lookups == 0 || mode == "sync" ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if ((argc == 3 || argc == 4) && std::strcmp(argv[1], "--syscall-probe") == 0) {
+    return syscallProbe(std::atol(argv[2]), argc == 4 ? argv[3] : "installed");
+  }
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  FigureReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+
+  auto figure = [&](const std::string& name) {
+    auto found = reporter.seconds.find(name);
+    return found == reporter.seconds.end() ? -1.0 : found->second;
+  };
+  auto show = [](const char* what, double seconds, double scale, const char* unit,
+                 const char* target) {
+    if (seconds >= 0)
+      std::printf("%-46s %8.2f %s  (target %s)\n", what, seconds * scale, unit, target);
+  };
+  const double sync = figure("BM_PreferenceSyncOnly");
+  for (int installed : {1, 0}) {
+    for (int i = 0; i < 3; ++i) {
+      const double warm = figure("BM_WarmLookup/file:" + std::to_string(i) +
+                                 "/installed:" + std::to_string(installed));
+      const std::string what = std::string("warm lookup, ") + kCases[i].code +
+                               (installed ? ".txt in the data folder" : ".txt bundled");
+      show(what.c_str(), warm, 1e6, "us", "<= 5 us");
+      if (warm > 0 && sync >= 0) {
+        std::printf("%-46s %8.0f %%\n", "  of which preference synchronisation", 100 * sync / warm);
+      }
+    }
+  }
+  show("first lookup, 86.txt (read + index)", figure("BM_FirstLookup86"), 1e3, "ms", "<= 4 ms");
+  show("20 Recents rows, first pass in a fresh process", figure("BM_RecentsFirstPass"), 1e3, "ms",
+       "<= 8.3 ms");
+  show("20 Recents rows, later pass", figure("BM_RecentsLaterPass"), 1e3, "ms", "<= 0.5 ms");
+
+  // The heap bytes that stay allocated after the first lookup under 86 has
+  // returned: the index, and nothing else.
+  device();
+  clearAreaCache();
+  lookUp(kCases[1].number);  // preference view and the rest of the process warmed up
+  clearAreaCache();
+  bench::resetAllocationCount();
+  lookUp(kCases[0].number);
+  area = nil;
+  phoneNumber = nil;
+  const bench::AllocationCount count = bench::allocationCount();
+  std::printf("%-46s %8.2f MB  (target <= 3.5 MB; index %.2f MB; file %.2f MB)\n",
+              "heap held between lookups, 86.txt indexed", count.heldBytes / 1e6,
+              areaCacheBytes() / 1e6, fs::file_size(kDataDir + "/codes/86.txt") / 1e6);
+  benchmark::Shutdown();
+  return 0;
+}

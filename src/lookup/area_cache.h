@@ -1,0 +1,49 @@
+// The area-code files of the last few calling codes looked up, each kept as
+// an index of the file version it was built from.
+//
+// Every lookup first checks, with one stat of the device file, that the file
+// is still the version that was indexed: same device, inode, size, and
+// modification and change times to the nanosecond (plus one stat of the
+// bundled copy when that was the one used). Anything else (a file rewritten,
+// renamed over, truncated, removed, made unreadable or replaced by something
+// that is not a regular file, or one that appeared) makes the lookup read the
+// file again. File times come from a coarse clock, so a file whose times are
+// not safely older than the moment it was read may have changed since within
+// the same tick; such a version is read again at every lookup until it has
+// settled, as git treats "racily clean" index entries.
+//
+// The files are chosen as before: the device folder's file, and when that
+// cannot be read as UTF-8 the host application's bundled copy. A file that is
+// not a regular file, or larger than kAreaCodeFileSizeLimit, counts as
+// unreadable. Files are opened without blocking and read with read(), never
+// mapped, so a file truncated while in use cannot fault the host.
+//
+// At most kCachedAreaFiles indexes are kept, holding together at most
+// kAreaCacheBudget bytes (one index larger than that is kept alone); the least
+// recently used goes first. Nothing else is kept between lookups. Process-wide, main thread only;
+// lookUpArea allocates and may throw std::bad_alloc.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+inline constexpr size_t kCachedAreaFiles = 16;
+inline constexpr size_t kAreaCacheBudget = size_t{3} << 20;
+inline constexpr uint64_t kAreaCodeFileSizeLimit = uint64_t{64} << 20;
+
+// The area text for `nationalNumber` under `callingCode` (which must pass
+// isFileSafeCallingCode), or none when no file can be read or no key matches.
+std::optional<std::u16string> lookUpArea(std::u16string_view callingCode,
+                                         std::u16string_view nationalNumber);
+
+// Forgets every index, as a fresh process starts.
+void clearAreaCache();
+
+// How many times a file has been read and indexed since the process began.
+uint64_t areaFilesRead();
+
+// The heap bytes the kept indexes hold.
+size_t areaCacheBytes();

@@ -1,0 +1,230 @@
+// The indexed area-code files: every change to a file is seen at the next
+// lookup, files that cannot be used fall back to the bundled copy without
+// blocking, and only a few files stay indexed.
+#include "lookup/area_cache.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host/foundation/device.h"
+#include "host/foundation/values.h"
+#include "lookup/area_file.h"
+#include "lookup/country_tables.h"
+#include "lookup/preference_keys.h"
+#include "support/lookup_fixture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::LookupTest;
+
+class AreaCache : public LookupTest {
+ protected:
+  AreaCache() {
+    clearAreaCache();
+    setPref(kCountryCodeKey, "44");
+    setPref(kTrunkPrefixKey, "0");
+    fs::create_directories(device.root() + "/app-resources/codes");
+    host::setMainBundleResourcePath(device.root() + "/app-resources");
+    device.writeFile("/app-resources/codes/44.txt", "4420|Bundled London\n");
+    // A lookup must never block: a regression fails here instead of hanging.
+    ::alarm(60);
+  }
+  ~AreaCache() override {
+    ::alarm(0);
+    clearAreaCache();
+  }
+
+  std::string codesPath(const char* code = "44") const {
+    return device.path(std::string(kAreaCodeFolder) + code + ".txt");
+  }
+
+  // Waits until files written so far are safely older than any read that
+  // follows, so that an unchanged file is not read again.
+  static void letFilesSettle() { std::this_thread::sleep_for(std::chrono::milliseconds(120)); }
+};
+
+TEST_F(AreaCache, SameSizeRewriteInPlaceIsSeenAtOnce) {
+  writeCodes("44", "4420|Town A\n");
+  const int fd = ::open(codesPath().c_str(), O_WRONLY);
+  ASSERT_GE(fd, 0);
+  for (int round = 0; round < 300; ++round) {
+    const char* text = round % 2 ? "4420|Town B\n" : "4420|Town C\n";
+    ASSERT_EQ(::pwrite(fd, text, 12, 0), 12);
+    ASSERT_EQ(lookUp("020 7946"), std::string(text).substr(5, 6)) << "round " << round;
+  }
+  ::close(fd);
+}
+
+TEST_F(AreaCache, EveryKindOfChangeIsSeenAtTheNextLookup) {
+  writeCodes("44", "4420|London\n44161|Manchester\n");
+  letFilesSettle();
+  EXPECT_EQ(lookUp("020 7946"), "London");
+  EXPECT_EQ(lookUp("0161 496"), "Manchester");
+
+  // Replaced by rename.
+  device.writeFile("/new.txt", "4420|Renamed London\n");
+  fs::rename(device.path("/new.txt"), codesPath());
+  EXPECT_EQ(lookUp("020 7946"), "Renamed London");
+
+  // Truncated, even to a prefix of what it held.
+  writeCodes("44", "4420|London\n44161|Manchester\n");
+  letFilesSettle();
+  EXPECT_EQ(lookUp("0161 496"), "Manchester");
+  ASSERT_EQ(::truncate(codesPath().c_str(), 12), 0);
+  EXPECT_EQ(lookUp("0161 496"), std::nullopt);
+  EXPECT_EQ(lookUp("020 7946"), "London");
+  ASSERT_EQ(::truncate(codesPath().c_str(), 0), 0);
+  EXPECT_EQ(lookUp("020 7946"), std::nullopt);  // empty but readable: no fallback
+
+  // Removed: the bundled copy.
+  fs::remove(codesPath());
+  EXPECT_EQ(lookUp("020 7946"), "Bundled London");
+  // And back.
+  writeCodes("44", "4420|London\n");
+  EXPECT_EQ(lookUp("020 7946"), "London");
+
+  // The bundled copy in use changes too.
+  fs::remove(codesPath());
+  letFilesSettle();
+  EXPECT_EQ(lookUp("020 7946"), "Bundled London");
+  device.writeFile("/app-resources/codes/44.txt", "4420|New Bundled London\n");
+  EXPECT_EQ(lookUp("020 7946"), "New Bundled London");
+}
+
+TEST_F(AreaCache, FilesThatCannotBeReadFallBackToTheBundledCopy) {
+  // Running as root, a mode of 000 does not stop reading, so the file is made
+  // unreadable by putting something other than a regular file in its place:
+  // a folder, a FIFO (which must not block the lookup) and a dangling link.
+  // An unprivileged run checks mode 000 too.
+  writeCodes("44", "4420|London\n");
+  letFilesSettle();
+  EXPECT_EQ(lookUp("020 7946"), "London");
+
+  fs::remove(codesPath());
+  fs::create_directory(codesPath());
+  EXPECT_EQ(lookUp("020 7946"), "Bundled London");
+
+  fs::remove(codesPath());
+  ASSERT_EQ(::mkfifo(codesPath().c_str(), 0644), 0);
+  EXPECT_EQ(lookUp("020 7946"), "Bundled London");
+  // Even with a writer holding the FIFO open, nothing is read from it.
+  const int writer = ::open(codesPath().c_str(), O_RDWR | O_NONBLOCK);
+  ASSERT_GE(writer, 0);
+  ASSERT_EQ(::write(writer, "4420|Fifo\n", 10), 10);
+  EXPECT_EQ(lookUp("020 7946"), "Bundled London");
+  ::close(writer);
+
+  fs::remove(codesPath());
+  fs::create_symlink(device.path("/missing.txt"), codesPath());
+  EXPECT_EQ(lookUp("020 7946"), "Bundled London");
+  fs::remove(codesPath());
+
+  writeCodes("44", "4420|London\n");
+  EXPECT_EQ(lookUp("020 7946"), "London");
+  if (::geteuid() != 0) {
+    fs::permissions(codesPath(), fs::perms::none);
+    EXPECT_EQ(lookUp("020 7946"), "Bundled London");
+    fs::permissions(codesPath(), fs::perms::owner_read);
+    EXPECT_EQ(lookUp("020 7946"), "London");
+  }
+}
+
+TEST_F(AreaCache, FilesOverTheSizeLimitCountAsUnreadable) {
+  writeCodes("44", "4420|Huge London\n");
+  // Sparse: the size is there without the disk space.
+  ASSERT_EQ(::truncate(codesPath().c_str(), static_cast<off_t>(kAreaCodeFileSizeLimit + 1)), 0);
+  EXPECT_EQ(lookUp("020 7946"), "Bundled London");
+  ASSERT_EQ(::truncate(codesPath().c_str(), static_cast<off_t>(kAreaCodeFileSizeLimit)), 0);
+  // At the limit it is read; its NUL bytes are one long line of no use.
+  EXPECT_EQ(lookUp("020 7946"), "Huge London");
+}
+
+// Calling codes of the trunk-prefix list, one more than are kept, each with
+// a one-line file; the international number that reads it.
+struct CodeFile {
+  std::string code, number;
+};
+std::vector<CodeFile> codeFiles(size_t count) {
+  std::vector<CodeFile> files;
+  for (std::u16string_view entry : callingCodeTrunkList) {
+    if (files.size() == count) break;
+    const std::string code = toUtf8(callingCodeOfEntry(entry));
+    files.push_back({code, "+" + code + " 5 000"});
+  }
+  return files;
+}
+
+TEST_F(AreaCache, SettledFilesAreReadOnceAndTheLeastRecentlyUsedGoes) {
+  const std::vector<CodeFile> files = codeFiles(kCachedAreaFiles + 1);
+  for (const CodeFile& file : files) writeCodes(file.code, file.code + "5|Area " + file.code);
+  letFilesSettle();
+  const uint64_t before = areaFilesRead();
+  auto readsFor = [&](size_t which) {
+    const uint64_t start = areaFilesRead();
+    EXPECT_EQ(lookUp(files[which].number), "Area " + files[which].code);
+    return areaFilesRead() - start;
+  };
+  const size_t last = kCachedAreaFiles;  // the one more
+  for (size_t i = 0; i < last; ++i) EXPECT_EQ(readsFor(i), 1u) << files[i].code;
+  for (int round = 0; round < 3; ++round) {
+    for (size_t i = 0; i < last; ++i) EXPECT_EQ(readsFor(i), 0u) << files[i].code;
+  }
+  EXPECT_EQ(readsFor(0), 0u);     // the first is now the most recent, the second the least
+  EXPECT_EQ(readsFor(last), 1u);  // the one more comes in, the second goes
+  EXPECT_EQ(readsFor(0), 0u);
+  for (size_t i = 2; i < last; ++i) EXPECT_EQ(readsFor(i), 0u) << files[i].code;
+  EXPECT_EQ(readsFor(1), 1u);  // read again; the one more goes now
+  EXPECT_EQ(readsFor(last), 1u);
+  EXPECT_EQ(areaFilesRead() - before, last + 3);
+  clearAreaCache();
+  EXPECT_EQ(readsFor(0), 1u);
+}
+
+TEST_F(AreaCache, IndexesHoldNoMoreThanTheBudget) {
+  // Files whose indexes each take about a third of the budget.
+  const std::vector<CodeFile> files = codeFiles(5);
+  for (const CodeFile& file : files) {
+    std::string text;
+    for (int key = 0; key < 170000; ++key) {
+      text +=
+          file.code + std::to_string(5000000 + key) + "|Town " + std::to_string(key % 50) + "\n";
+    }
+    writeCodes(file.code, text);
+  }
+  letFilesSettle();
+  for (const CodeFile& file : files) {
+    EXPECT_EQ(lookUp(file.number + "002"), "Town 2") << file.code;
+    EXPECT_LE(areaCacheBytes(), kAreaCacheBudget + 4096);
+    EXPECT_GT(areaCacheBytes(), kAreaCacheBudget / 4);
+  }
+  // The oldest went; the newest stayed.
+  const uint64_t start = areaFilesRead();
+  EXPECT_EQ(lookUp(files[4].number + "002"), "Town 2");
+  EXPECT_EQ(areaFilesRead(), start);
+  EXPECT_EQ(lookUp(files[0].number + "002"), "Town 2");
+  EXPECT_EQ(areaFilesRead(), start + 1);
+}
+
+TEST_F(AreaCache, FilesWrittenJustNowAreReadAgainUntilTheySettle) {
+  writeCodes("44", "4420|London\n");
+  const uint64_t start = areaFilesRead();
+  EXPECT_EQ(lookUp("020 7946"), "London");
+  EXPECT_EQ(lookUp("020 7946"), "London");
+  EXPECT_EQ(areaFilesRead() - start, 2u);
+  letFilesSettle();
+  EXPECT_EQ(lookUp("020 7946"), "London");
+  EXPECT_EQ(lookUp("020 7946"), "London");
+  EXPECT_EQ(areaFilesRead() - start, 3u);
+}
+
+}  // namespace

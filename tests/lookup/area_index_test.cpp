@@ -1,0 +1,215 @@
+// The index of an area-code file against the one-pass scan, which stays the
+// reference: both must give the same answer for every text and number.
+#include "lookup/area_index.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "host/foundation/files.h"
+#include "host/foundation/values.h"
+#include "lookup/area_scan.h"
+
+namespace {
+
+// "notUtf8", "none", or the area text.
+std::string byScan(std::string_view text, size_t skipped, std::u16string_view national) {
+  AreaScan scan = scanAreaCodes(text, skipped, national);
+  if (scan.result == AreaScan::Result::notUtf8) return "notUtf8";
+  if (scan.result == AreaScan::Result::noMatch) return "none";
+  return "=" + std::string(scan.areaText);
+}
+
+std::string byIndex(std::string_view text, size_t skipped, std::u16string_view national) {
+  AreaIndex index;
+  if (!buildAreaIndex(text, skipped, index)) return "notUtf8";
+  std::optional<std::string_view> found = findInAreaIndex(index, national);
+  return found ? "=" + std::string(*found) : "none";
+}
+
+struct Case {
+  const char* what;
+  std::string text;
+  size_t skipped;
+  std::u16string national;
+  const char* expected;
+};
+
+TEST(AreaIndex, AnswersAsTheScanDoes) {
+  const std::u16string twenty = u"20";
+  const Case cases[] = {
+      {"longest wins", "4420|London\n44207|Inner\n442079|Innermost\n", 2, u"2079460000",
+       "=Innermost"},
+      {"shorter when the longer does not match", "4420|London\n44207|Inner\n", 2, u"2089",
+       "=London"},
+      {"later line of a key", "4420|Old\n4420|New\n", 2, u"20", "=New"},
+      {"first of keys of equal length", "xx20|First\n4420|Second\n4420|Third\n", 2, u"20",
+       "=First"},
+      {"repeat of the first", "4420|First\nxx20|Second\n4420|Third\n", 2, u"20", "=Third"},
+      {"unsorted lines", "44207|Inner\n4420|London\n4420|Later\n", 2, u"209", "=Later"},
+      {"key is the calling code", "44|Anywhere\n", 2, u"", "=Anywhere"},
+      {"short keys never match", "\n4|x\n|y\n4420|London\n", 2, u"2079", "=London"},
+      {"number shorter than the prefix", "4420|London\n", 2, u"2", "none"},
+      {"middle field ignored", "4420|middle|London\n", 2, u"20", "=London"},
+      {"no bar: line is key and area", "4420\n", 2, u"2079", "=4420"},
+      {"empty area", "4420|\n", 2, u"20", "="},
+      {"blank in key", "4420 |London\n", 2, u"20", "none"},
+      {"blank in number", "4420 |London\n", 2, u"20 1", "=London"},
+      {"CR LF", "4420|London\r\n44161|Manchester\r\n", 2, u"161", "=Manchester"},
+      {"CR alone", "4420|London\r44161|Manchester", 2, u"161", "=Manchester"},
+      {"NEL",
+       "4420|London\xC2\x85"
+       "44161|Manchester",
+       2, u"161", "=Manchester"},
+      {"line separator",
+       "4420|London\xE2\x80\xA8"
+       "44161|M",
+       2, u"161", "=M"},
+      {"paragraph separator",
+       "4420|London\xE2\x80\xA9"
+       "44161|M",
+       2, u"161", "=M"},
+      {"not UTF-8 after a match", "4420|London\n\xFF\n", 2, u"20", "notUtf8"},
+      {"overlong", "4420|\xC0\xAF\n", 2, u"20", "notUtf8"},
+      {"surrogate", "4420|\xED\xA0\x80\n", 2, u"20", "notUtf8"},
+      {"non-ASCII calling code part", "ä20|A\n", 1, u"20", "=A"},
+      {"non-ASCII and ASCII heads tie", "ä20|A\nx20|B\n", 1, u"20", "=A"},
+      {"ASCII and non-ASCII heads tie", "x20|B\nä20|A\n", 1, u"20", "=B"},
+      {"repeat of a non-ASCII head", "ä20|A\nx20|B\nä20|C\n", 1, u"20", "=C"},
+      {"surrogate pair split by the calling code", "😀20|B\n", 1,
+       u"\xDE00"
+       u"20",
+       "=B"},
+      {"non-digit prefix", "44ä|C\n", 2, u"ä1", "=C"},
+      {"no-break space",
+       "44\xC2\xA0"
+       "20|D\n",
+       2,
+       u"\u00A0"
+       u"20",
+       "=D"},
+      {"18 digits held as text", "44123456789012345678|Long\n4412|Short\n", 2,
+       u"123456789012345678", "=Long"},
+      {"17 digits", "4412345678901234567|Seventeen\n", 2, u"12345678901234567", "=Seventeen"},
+      {"leading zeros differ", "440|Zero\n4400|Two zeros\n", 2, u"01", "=Zero"},
+      {"NUL in the key",
+       std::string("44\0"
+                   "2|N\n",
+                   7),
+       2,
+       std::u16string(u"\0"
+                      u"2",
+                      2),
+       "=N"},
+      {"calling code 0 units", "|Empty key\n5|Five\n", 0, u"7", "=Empty key"},
+      {"empty text", "", 2, twenty, "none"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(byScan(c.text, c.skipped, c.national), c.expected) << c.what << " (scan)";
+    EXPECT_EQ(byIndex(c.text, c.skipped, c.national), c.expected) << c.what << " (index)";
+  }
+}
+
+TEST(AreaIndex, AreaTextsAreStoredOnce) {
+  std::string text;
+  for (int i = 0; i < 1000; ++i) text += "44" + std::to_string(1000 + i) + "|Same town\n";
+  AreaIndex index;
+  ASSERT_TRUE(buildAreaIndex(text, 2, index));
+  EXPECT_EQ(index.narrowKeys.size(), 1000u);
+  EXPECT_EQ(index.areaTexts, "Same town");
+  EXPECT_LT(areaIndexBytes(index), 1000u * 7);
+}
+
+// Random texts made mostly of what real files hold, with everything the
+// matching must get right mixed in; numbers likewise.
+std::string randomText(std::mt19937& random) {
+  static const std::vector<std::string> pieces = {"4",
+                                                  "4",
+                                                  "2",
+                                                  "0",
+                                                  "1",
+                                                  "7",
+                                                  "0",
+                                                  "9",
+                                                  "|",
+                                                  "|",
+                                                  "\n",
+                                                  "\n",
+                                                  "\r",
+                                                  "\r\n",
+                                                  "a",
+                                                  " ",
+                                                  "4420",
+                                                  "44",
+                                                  "ä",
+                                                  "😀",
+                                                  "\xC2\x85",
+                                                  "\xE2\x80\xA8",
+                                                  "\xE2\x80\xA9",
+                                                  std::string(1, '\0'),
+                                                  "12345678901234567890",
+                                                  "\xFF"};
+  std::string text;
+  const int length = static_cast<int>(random() % 400);
+  // Invalid bytes only now and then, so most texts are UTF-8.
+  const size_t usable = random() % 8 == 0 ? pieces.size() : pieces.size() - 1;
+  for (int i = 0; i < length; ++i) text += pieces[random() % usable];
+  return text;
+}
+
+std::u16string randomNumber(std::mt19937& random) {
+  static const std::u16string units =
+      std::u16string(u"0124012401240124790|ä \n\xDE00") + char16_t(0);
+  std::u16string number;
+  const int length = static_cast<int>(random() % 22);
+  for (int i = 0; i < length; ++i) number += units[random() % units.size()];
+  return number;
+}
+
+TEST(AreaIndex, AgreesWithTheScanOnRandomTexts) {
+  for (uint32_t seed : {1u, 2u, 3u, 20261208u, 44u, 86u}) {
+    std::mt19937 random(seed);
+    for (int round = 0; round < 3000; ++round) {
+      const std::string text = randomText(random);
+      const size_t skipped = random() % 4;
+      AreaIndex index;
+      const bool built = buildAreaIndex(text, skipped, index);
+      for (int number = 0; number < 8; ++number) {
+        const std::u16string national = randomNumber(random);
+        const std::string expected = byScan(text, skipped, national);
+        std::string got = "notUtf8";
+        if (built) {
+          auto found = findInAreaIndex(index, national);
+          got = found ? "=" + std::string(*found) : "none";
+        }
+        ASSERT_EQ(got, expected) << "seed " << seed << " round " << round << " skipped " << skipped
+                                 << " national [" << toUtf8(national) << "]";
+      }
+    }
+  }
+}
+
+TEST(AreaIndex, AgreesWithTheScanOnTheBundledFiles) {
+  std::mt19937 random(10);
+  for (const char* code : {"86", "1", "44", "61"}) {
+    std::string text;
+    ASSERT_TRUE(host::readWholeFile(
+        std::string(ZELVORA_SOURCE_DATA_DIR) + "/codes/" + code + ".txt", text));
+    AreaIndex index;
+    ASSERT_TRUE(buildAreaIndex(text, std::string_view(code).size(), index));
+    for (int i = 0; i < 300; ++i) {
+      std::u16string national;
+      const int digits = 4 + static_cast<int>(random() % 8);
+      for (int d = 0; d < digits; ++d) national += char16_t(u'0' + random() % 10);
+      auto found = findInAreaIndex(index, national);
+      ASSERT_EQ(found ? "=" + std::string(*found) : "none",
+                byScan(text, std::string_view(code).size(), national))
+          << code << " " << toUtf8(national);
+    }
+  }
+}
+
+}  // namespace

@@ -13,6 +13,7 @@
 #include "common/preferences_check.h"
 #include "host/foundation/values.h"
 #include "lookup/lookup.h"
+#include "output.h"
 #include "state/state.h"
 
 namespace zelvora {
@@ -26,8 +27,9 @@ void lookUpOne(std::string_view number, std::string& answer) {
   answer += '\t';
   if (auto* found = objectAs<NSString>(area)) answer += toUtf8(found->units());
   answer += '\n';
-  std::fwrite(answer.data(), 1, answer.size(), stdout);
-  std::fflush(stdout);
+  if (int error = writeOutput(answer.data(), answer.size()); error != 0) {
+    endAfterOutputFailure(error);
+  }
   phoneNumber = nil;
   area = nil;
 }

@@ -31,15 +31,25 @@ int runLookup(const Arguments& arguments) {
   if (arguments.empty())
     return fail(2, "lookup needs at least one number, or - for standard input");
   if (std::string problem = apps::preferencesProblem(); !problem.empty()) return fail(1, problem);
+  // Without a home country national numbers find nothing: said once.
+  bool toldNoHome = false;
+  auto tellNoHome = [&toldNoHome] {
+    if (toldNoHome) return;
+    std::string problem = apps::homeCountryProblem();
+    if (!problem.empty()) std::cerr << "zelvora: " << problem << '\n';
+    toldNoHome = !problem.empty();
+  };
   for (const auto& argument : arguments) {
     if (argument == "-") {
       std::string line;
       while (std::getline(std::cin, line)) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         lookUpOne(line);
+        tellNoHome();
       }
     } else {
       lookUpOne(argument);
+      tellNoHome();
     }
   }
   std::cout << std::flush;

@@ -22,6 +22,9 @@ HomeCountry settleHomeCountry() {
   CFPreferencesAppSynchronize(kPrefsDomain);
   loadPrefs();
 
+  // Only what is derived because a key is missing is written back, and only
+  // over the value it was derived from: a value just read is never written
+  // again, so a newer one stored meanwhile by another process stays.
   HomeCountry home;
   if (!missing(callingCodePrefs) && ns::length(callingCodePrefs) != 0) {
     home.callingCode = ns::units(callingCodePrefs);
@@ -29,19 +32,26 @@ HomeCountry settleHomeCountry() {
     id region = NSLocaleCurrentCountryCode();
     std::optional<std::u16string_view> derived =
         region ? callingCodeForCountry(ns::units(region)) : std::nullopt;
-    if (derived) home.callingCode = std::u16string(*derived);
-    CFPreferencesSetAppValue(
-        kCountryCodeKey, derived ? NSString::make(std::u16string(*derived)) : nil, kPrefsDomain);
+    if (derived) {
+      home.callingCode = std::u16string(*derived);
+      host::setAppValueIfStill(kCountryCodeKey, NSString::make(std::u16string(*derived)),
+                               callingCodePrefs, kPrefsDomain);
+    } else if (callingCodePrefs) {
+      // An empty or null value that nothing replaces is removed.
+      host::setAppValueIfStill(kCountryCodeKey, nil, callingCodePrefs, kPrefsDomain);
+    }
   }
 
   if (!missing(trunkPrefixPrefs)) {
     home.trunkPrefix = trunkPrefixPrefs;
+  } else if (home.callingCode) {
+    home.trunkPrefix = NSString::make(std::u16string(trunkPrefixByCallingCode(*home.callingCode)));
+    host::setAppValueIfStill(kTrunkPrefixKey, home.trunkPrefix, trunkPrefixPrefs, kPrefsDomain);
   } else {
-    std::optional<std::u16string_view> code;
-    if (home.callingCode) code = *home.callingCode;
-    home.trunkPrefix = NSString::make(std::u16string(trunkPrefixByCallingCode(code)));
+    // Without a home calling code there is nothing to derive a trunk prefix
+    // from: none is used, and none is stored that would outlive a later home.
+    home.trunkPrefix = NSString::make(u"");
   }
-  CFPreferencesSetAppValue(kTrunkPrefixKey, home.trunkPrefix, kPrefsDomain);
   CFPreferencesAppSynchronize(kPrefsDomain);
   return home;
 }

@@ -25,7 +25,7 @@ std::string preferencesProblem() {
   }
   host::PreferencesFile state = host::preferencesFile(kPrefsDomain);
   if (state.state == host::PreferencesFile::State::unreadable) {
-    return "cannot read the preferences in " + file.string() + ": " + state.reason;
+    return "could not store the preferences in " + file.string() + ": " + state.reason;
   }
   return {};
 }

@@ -10,7 +10,8 @@ namespace apps {
 // Empty when the preferences of ZelvoraPro can be stored on the current
 // device (creating the preferences folder when missing), else a one-line
 // description of what is wrong: a folder that cannot be made or written, or a
-// preferences file that is there but cannot be read, with the reason.
+// preferences file that is there but cannot be read ("could not store the
+// preferences in PATH: REASON", since such a file is never written over).
 std::string preferencesProblem();
 
 // "could not store the preferences in PATH: REASON", for a synchronisation of

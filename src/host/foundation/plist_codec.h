@@ -19,8 +19,8 @@
 //                       those bounds.
 // What a file cannot hold is left out: the null marker, runtime objects, a
 // date that is NaN, dictionary keys containing U+0000, and containers nested
-// more than kMaxDepth deep (the root dictionary being level 1). Left out means: a dictionary entry is omitted, an
-// array item is omitted, and a top-level value is absent.
+// more than kMaxDepth deep (the root dictionary being level 1). Left out means: a dictionary entry
+// is omitted, an array item is omitted, and a top-level value is absent.
 //
 // Reading takes XML or binary property lists of at most kMaxBytes bytes,
 // nested at most kMaxDepth levels deep. Both are checked on the raw bytes

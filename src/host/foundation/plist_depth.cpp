@@ -128,7 +128,8 @@ bool skipDocumentType(XmlCursor& in) {
 }
 
 bool isValueTag(std::string_view name) {
-  for (std::string_view known : {"key", "string", "integer", "real", "true", "false", "data", "date"})
+  for (std::string_view known :
+       {"key", "string", "integer", "real", "true", "false", "data", "date"})
     if (name == known) return true;
   return false;
 }
@@ -214,8 +215,8 @@ std::optional<BinaryLayout> binaryLayout(std::string_view bytes) {
   layout.objectCount = bigEndian(trailer + 8, 8);
   layout.topObject = bigEndian(trailer + 16, 8);
   layout.offsetTable = bigEndian(trailer + 24, 8);
-  if (layout.offsetSize < 1 || layout.offsetSize > 8 || layout.refSize < 1 ||
-      layout.refSize > 8 || layout.objectCount == 0 || layout.topObject >= layout.objectCount ||
+  if (layout.offsetSize < 1 || layout.offsetSize > 8 || layout.refSize < 1 || layout.refSize > 8 ||
+      layout.objectCount == 0 || layout.topObject >= layout.objectCount ||
       layout.offsetTable >= bytes.size() ||
       layout.objectCount > (bytes.size() - layout.offsetTable) / layout.offsetSize) {
     return std::nullopt;
@@ -233,8 +234,8 @@ struct Children {
 
 std::optional<Children> childrenOf(const BinaryLayout& layout, uint64_t object, bool& malformed) {
   const std::string_view bytes = layout.bytes;
-  uint64_t at = bigEndian(bytes.data() + layout.offsetTable + object * layout.offsetSize,
-                          layout.offsetSize);
+  uint64_t at =
+      bigEndian(bytes.data() + layout.offsetTable + object * layout.offsetSize, layout.offsetSize);
   if (at >= bytes.size()) {
     malformed = true;
     return std::nullopt;
@@ -279,8 +280,8 @@ Nesting checkBinary(std::string_view bytes, int maxDepth, size_t maxValues) {
 
   enum : uint8_t { unseen, open, done };
   std::vector<uint8_t> state(objects, unseen);
-  std::vector<uint8_t> depthOf(objects, 0);      // container levels, capped at maxDepth + 1
-  std::vector<uint32_t> valuesOf(objects, 0);    // values built, capped at maxValues + 1
+  std::vector<uint8_t> depthOf(objects, 0);    // container levels, capped at maxDepth + 1
+  std::vector<uint32_t> valuesOf(objects, 0);  // values built, capped at maxValues + 1
   const uint32_t valueCap = uint32_t(std::min<size_t>(maxValues, UINT32_MAX - 1) + 1);
 
   struct Frame {
@@ -323,7 +324,8 @@ Nesting checkBinary(std::string_view bytes, int maxDepth, size_t maxValues) {
       if (finished.values >= valueCap) return Nesting::tooManyValues;
       if (!stack.empty()) {
         Frame& parent = stack.back();
-        parent.depth = uint8_t(std::max<int>(parent.depth, std::min(finished.depth + 1, maxDepth + 1)));
+        parent.depth =
+            uint8_t(std::max<int>(parent.depth, std::min(finished.depth + 1, maxDepth + 1)));
         parent.values = std::min<uint32_t>(valueCap, parent.values + finished.values);
       }
       continue;
@@ -333,7 +335,7 @@ Nesting checkBinary(std::string_view bytes, int maxDepth, size_t maxValues) {
                   layout.refSize);
     ++frame.nextChild;
     if (child >= layout.objectCount) return Nesting::malformed;
-    if (state[child] == open) return Nesting::tooDeep;      // a cycle
+    if (state[child] == open) return Nesting::tooDeep;  // a cycle
     if (state[child] == done) {
       frame.depth = uint8_t(std::max<int>(frame.depth, std::min(depthOf[child] + 1, maxDepth + 1)));
       frame.values = std::min<uint32_t>(valueCap, frame.values + valuesOf[child]);

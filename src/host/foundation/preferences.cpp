@@ -87,7 +87,7 @@ DiskState readDisk(const std::string& path) {
     state.entries = std::move(*entries);
   } else {
     state.kind = host::plist::isCorrupt(decodeProblem) ? DiskState::Kind::corrupt
-                                                        : DiskState::Kind::unreadable;
+                                                       : DiskState::Kind::unreadable;
     state.reason = host::plist::describe(decodeProblem);
   }
   return state;

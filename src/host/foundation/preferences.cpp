@@ -7,13 +7,11 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -110,12 +108,10 @@ View& viewFor(const std::string& path) {
 }
 
 // An exclusive lock on "<file>.lock", held while the object lives. Folders are
-// made as needed. When the lock cannot be had within kLockPatience (another
-// process holds it and does not let go), `error` says why and `held` is false.
+// made as needed. When the lock file cannot be made, opened or locked, `held`
+// is false and `error` says why.
 class FileLock {
  public:
-  static constexpr std::chrono::seconds kLockPatience{10};
-
   explicit FileLock(const std::string& path) {
     std::error_code folderError;
     const std::filesystem::path folder = std::filesystem::path(path).parent_path();
@@ -132,26 +128,12 @@ class FileLock {
       error_ = "cannot open the lock " + lockPath + ": " + std::strerror(errno);
       return;
     }
-    // Waits in short steps rather than in flock itself, so that a lock held
-    // for good (by another user's process, say) cannot hang this one.
-    const auto giveUp = std::chrono::steady_clock::now() + kLockPatience;
-    auto pause = std::chrono::microseconds(200);
-    for (;;) {
-      if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) {
-        held_ = true;
-        return;
-      }
-      if (errno != EWOULDBLOCK && errno != EINTR) {
-        error_ = "cannot lock " + lockPath + ": " + std::strerror(errno);
-        return;
-      }
-      if (std::chrono::steady_clock::now() >= giveUp) {
-        error_ = "the lock " + lockPath + " is held by another process";
-        return;
-      }
-      std::this_thread::sleep_for(pause);
-      pause = std::min<std::chrono::microseconds>(pause * 2, std::chrono::milliseconds(10));
-    }
+    int result;
+    do {
+      result = ::flock(fd_, LOCK_EX);
+    } while (result != 0 && errno == EINTR);
+    held_ = result == 0;
+    if (!held_) error_ = "cannot lock " + lockPath + ": " + std::strerror(errno);
   }
   ~FileLock() {
     if (fd_ >= 0) ::close(fd_);  // closing releases the lock

@@ -18,8 +18,8 @@
 // the result, as the file holds it, this process's view. When no pending change
 // would change the file, it only re-reads the file: nothing is locked, created
 // or written. It returns false, keeping the pending changes for a later try,
-// when the file cannot be read or written or the lock cannot be had within 10
-// seconds; preferencesStoreError() then says why.
+// when the file cannot be read or written or the lock file cannot be opened;
+// preferencesStoreError() then says why.
 //
 // Files are read without blocking (files.h) and only when they are regular
 // files of at most plist::kMaxBytes, nested at most plist::kMaxDepth deep.

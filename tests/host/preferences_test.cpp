@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <limits>
 #include <string>
@@ -459,4 +460,46 @@ TEST(Preferences, AConditionalChangeYieldsToANewerValue) {
     freshProcess();
     expectValue("key", expected);
   }
+}
+
+// Guards the re-reading of a file only when it may have changed: every change
+// by another process must be seen at the next synchronisation, a same-size
+// rewrite in place within one tick of the coarse file clock included.
+TEST(Preferences, EveryChangeIsSeenAtTheNextSynchronisation) {
+  TempDevice device;
+  auto fileWith = [](const std::string& value) {
+    return host::plist::encodeXml({{"key", text(value)}});
+  };
+  // In place: same inode, same size, quite likely the same file times.
+  fs::create_directories(fs::path(device.path(kFile)).parent_path());
+  for (int i = 0; i < 200; ++i) {
+    std::string value = std::to_string(i % 10);
+    std::ofstream(device.path(kFile), std::ios::binary | std::ios::trunc) << fileWith(value);
+    ASSERT_TRUE(store());
+    ASSERT_TRUE(valuesEqual(CFPreferencesCopyAppValue("key", kDomain), text(value))) << i;
+  }
+  // Replaced by rename.
+  device.writeFile("/elsewhere.plist", fileWith("renamed"));
+  fs::rename(device.path("/elsewhere.plist"), device.path(kFile));
+  ASSERT_TRUE(store());
+  expectValue("key", text("renamed"));
+  // Truncated: corrupt, so an empty domain.
+  fs::resize_file(device.path(kFile), 0);
+  ASSERT_TRUE(store());
+  EXPECT_EQ(CFPreferencesCopyAppValue("key", kDomain), nil);
+  // Written again, then removed.
+  device.writeFile(kFile, fileWith("back"));
+  ASSERT_TRUE(store());
+  expectValue("key", text("back"));
+  fs::remove(device.path(kFile));
+  ASSERT_TRUE(store());
+  EXPECT_EQ(CFPreferencesCopyAppValue("key", kDomain), nil);
+  // Replaced by something unreadable.
+  device.writeFile(kFile, fileWith("again"));
+  ASSERT_TRUE(store());
+  fs::remove(device.path(kFile));
+  ::mkfifo(device.path(kFile).c_str(), 0644);
+  ASSERT_TRUE(store());
+  EXPECT_EQ(CFPreferencesCopyAppValue("key", kDomain), nil);
+  EXPECT_EQ(host::preferencesFile(kDomain).state, host::PreferencesFile::State::unreadable);
 }

@@ -195,6 +195,27 @@ TEST_F(HomeCountryTest, RecentsConversions) {
   }
 }
 
+// Guards the Recents list's reading of "recents": loadPrefs synchronises first,
+// so a change stored by another process is seen without the settings-changed
+// notification, even one of the same size right after the last.
+TEST_F(HomeCountryTest, RecentsChangedByAnotherProcessIsSeenWithoutTheNotification) {
+  loadPrefs();
+  EXPECT_EQ(recentsToShow, 0);
+  for (int i = 1; i <= 20; ++i) {
+    pid_t editor = ::fork();
+    if (editor == 0) {
+      host::resetPreferenceViews();
+      CFPreferencesSetAppValue(kRecentsKey, NSNumber::integer(i % 10), kPrefsDomain);
+      ::_exit(CFPreferencesAppSynchronize(kPrefsDomain) ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(editor, &status, 0);
+    ASSERT_EQ(status, 0);
+    loadPrefs();
+    ASSERT_EQ(recentsToShow, i % 10) << "change " << i;
+  }
+}
+
 TEST_F(HomeCountryTest, RecentsOfWrongKindKeepsThePreviousCount) {
   setPref(kCountryCodeKey, "44");
   setPref(kRecentsKey, NSArray::make({NSString::fromUtf8("5")}));

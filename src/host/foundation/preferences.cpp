@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -47,8 +49,50 @@ struct DiskState {
 };
 
 // One process's view of one domain.
+// What identifies one version of a file: any write, replacement, removal or
+// change of mode changes one of these.
+struct FileStamp {
+  bool exists = false;
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  int64_t modified = 0;  // ns
+  int64_t changed = 0;   // ns
+
+  bool operator==(const FileStamp&) const = default;
+};
+
+FileStamp stampOf(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return {};
+  return {true,
+          info.st_dev,
+          info.st_ino,
+          info.st_size,
+          int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec,
+          int64_t(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec};
+}
+
+int64_t nowNs() {
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  return int64_t(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+// File times come from a coarse clock that may lag the real time by a tick
+// (up to 10 ms). A file whose times are not at least this much older than the
+// moment it was read may have been written again within the same tick, with
+// the same times, after it was read: such a version is "racily clean" and is
+// read again next time, as git does with its index.
+constexpr int64_t kRacyMarginNs = 50'000'000;
+
 struct View {
   NSDictionary::Entries values;
+  // The file as last read, reused while its stamp is unchanged (and was taken
+  // safely after its last change); `trusted` is false otherwise.
+  DiskState lastDisk;
+  FileStamp lastStamp;
+  bool trusted = false;
   // Changes since the last synchronisation, by key.
   std::map<std::string, Pending> pending;
   DiskState::Kind fileKind = DiskState::Kind::missing;
@@ -91,6 +135,21 @@ DiskState readDisk(const std::string& path) {
   return state;
 }
 
+// The file as it is now: what `view` read last time when the file is provably
+// the same version, else read afresh (and remembered for next time).
+DiskState currentDisk(const std::string& path, View& view) {
+  const FileStamp before = stampOf(path);
+  if (view.trusted && before == view.lastStamp) return view.lastDisk;
+  const int64_t readAt = nowNs();
+  DiskState disk = readDisk(path);
+  const FileStamp after = stampOf(path);
+  view.lastDisk = disk;
+  view.lastStamp = after;
+  view.trusted = before == after && (!after.exists || (after.modified < readAt - kRacyMarginNs &&
+                                                       after.changed < readAt - kRacyMarginNs));
+  return disk;
+}
+
 void noteDisk(View& view, const DiskState& disk) {
   view.fileKind = disk.kind;
   view.fileReason = disk.reason;
@@ -100,11 +159,11 @@ void noteDisk(View& view, const DiskState& disk) {
 View& viewFor(const std::string& path) {
   auto found = views().find(path);
   if (found != views().end()) return found->second;
-  View view;
-  DiskState disk = readDisk(path);
+  View& view = views()[path];
+  DiskState disk = currentDisk(path, view);
   noteDisk(view, disk);
   view.values = std::move(disk.entries);
-  return views().emplace(path, std::move(view)).first->second;
+  return view;
 }
 
 // An exclusive lock on "<file>.lock", held while the object lives. Folders are
@@ -254,7 +313,7 @@ bool synchronize(const std::string& path) {
 
   // A first look without the lock (files are only ever replaced whole): when
   // nothing would change, there is nothing to lock, create or write.
-  DiskState disk = readDisk(path);
+  DiskState disk = currentDisk(path, view);
   if (disk.kind == DiskState::Kind::unreadable) return keepUnreadable(view, disk);
   bool changed = false;
   NSDictionary::Entries merged = merge(disk, view, changed);
@@ -264,7 +323,8 @@ bool synchronize(const std::string& path) {
       view.storeError = lock.error();
       return false;
     }
-    disk = readDisk(path);
+    view.trusted = false;  // read afresh under the lock
+    disk = currentDisk(path, view);
     merged = merge(disk, view, changed);
     if (changed) {
       if (disk.kind == DiskState::Kind::unreadable) return keepUnreadable(view, disk);
@@ -278,6 +338,7 @@ bool synchronize(const std::string& path) {
       // The view is what the file now holds.
       if (auto written = host::plist::decode(bytes)) merged = std::move(*written);
       disk = DiskState{DiskState::Kind::readable, {}, {}};
+      view.trusted = false;  // this version is read once more next time
     }
   }
   noteDisk(view, disk);

@@ -10,7 +10,13 @@
 // from the file on first use.
 //
 // CFPreferencesAppSynchronize(domain) stores this process's pending changes and
-// picks up what other processes stored since. Under an exclusive lock on
+// picks up what other processes stored since. The file is parsed again only
+// when it may have changed: one stat() compares device, inode, size and the
+// modification and change times (ns) with those of the version last read,
+// and a version whose times were not safely older than the moment it was read
+// (file times come from a coarse clock) counts as possibly changed. So every
+// change, even a same-size rewrite in place within one clock tick, is seen at
+// the next synchronisation, and an unchanged file costs one stat. Under an exclusive lock on
 // "<file>.lock" (folders are made as needed) it re-reads the file, applies the
 // pending changes key by key on top of what is there (so keys set by other
 // processes survive), writes the result atomically (temporary file

@@ -166,6 +166,15 @@ View& viewFor(const std::string& path) {
   return view;
 }
 
+// A few words for a failed system call, in the words of host::FileProblem.
+std::string reasonOf(int error) {
+  return host::FileProblem{error == EACCES || error == EPERM
+                               ? host::FileProblem::Kind::permissionDenied
+                               : host::FileProblem::Kind::ioError,
+                           error}
+      .describe();
+}
+
 // An exclusive lock on "<file>.lock", held while the object lives. Folders are
 // made as needed. When the lock file cannot be made, opened or locked, `held`
 // is false and `error` says why.
@@ -184,7 +193,7 @@ class FileLock {
     // An existing lock file in a folder this process may not write still locks.
     if (fd_ < 0) fd_ = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd_ < 0) {
-      error_ = "cannot open the lock " + lockPath + ": " + std::strerror(errno);
+      error_ = "cannot open the lock " + lockPath + ": " + reasonOf(errno);
       return;
     }
     int result;
@@ -192,7 +201,7 @@ class FileLock {
       result = ::flock(fd_, LOCK_EX);
     } while (result != 0 && errno == EINTR);
     held_ = result == 0;
-    if (!held_) error_ = "cannot lock " + lockPath + ": " + std::strerror(errno);
+    if (!held_) error_ = "cannot lock " + lockPath + ": " + reasonOf(errno);
   }
   ~FileLock() {
     if (fd_ >= 0) ::close(fd_);  // closing releases the lock
@@ -236,7 +245,7 @@ void syncFolder(const std::string& path) {
 std::string replaceFile(const std::string& path, const std::string& bytes, bool keepAside) {
   std::string temporary = path + ".tmp";
   auto failed = [&](const std::string& what) {
-    std::string reason = what + ": " + std::strerror(errno);
+    std::string reason = what + ": " + reasonOf(errno);
     ::unlink(temporary.c_str());
     return reason;
   };

@@ -256,4 +256,24 @@ TEST(NoHomeCountry, SaidOnceAndNothingStored) {
   EXPECT_EQ(lookup.err, "");
 }
 
+// Guards against blocking on a FIFO where the system reads a file: one among
+// the notification announcements must not hang `settings set` after it has
+// stored the value, and one as the device's area-code file must not hang the
+// lookup, which falls back to the bundled copy. (A hang ends in the test's
+// time limit.)
+TEST(SpecialFiles, AFifoNeverBlocks) {
+  testing_support::TempDevice device;
+  const std::string root = device.root();
+  device.writeFile("/var/run/notify/placeholder", "");
+  ASSERT_EQ(::mkfifo(device.path("/var/run/notify/fifo").c_str(), 0644), 0);
+  device.writeFile("/Library/Application Support/ZelvoraPro/placeholder", "");
+  ASSERT_EQ(::mkfifo(device.path("/Library/Application Support/ZelvoraPro/44.txt").c_str(), 0644),
+            0);
+  e2e::Outcome stored = e2e::zelvora(root, {"settings", "set", "recents", "4"});
+  EXPECT_EQ(stored.status, 0) << e2e::describe(stored);
+  EXPECT_EQ(e2e::setting(root, "recents"), "4\n");
+  e2e::Outcome lookup = e2e::zelvora(root, {"--region", "GB", "lookup", "0161 496 0000"});
+  EXPECT_EQ(lookup.out, "0161 496 0000\tManchester\n") << e2e::describe(lookup);
+}
+
 }  // namespace

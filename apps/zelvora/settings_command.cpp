@@ -2,10 +2,12 @@
 //
 //   settings                  every stored key with its value and kind
 //   settings get KEY          the value (exit 1, nothing printed, when absent)
-// Both say on standard error, and exit 1, when the stored preferences are
-// corrupt or cannot be read, rather than showing them as empty.
 //   settings set KEY VALUE    checks the value, stores it, tells running processes
 //   settings unset KEY        removes the key, tells running processes
+//
+// Listing and get say on standard error, and exit 1, when the stored
+// preferences are corrupt or cannot be read, rather than showing them as
+// empty. A change that cannot be stored says why.
 //
 // A change is stored and then announced with the Darwin notification that the
 // library listens for, so a running home screen uses it at its next lookup.

@@ -48,7 +48,6 @@ struct DiskState {
   NSDictionary::Entries entries;
 };
 
-// One process's view of one domain.
 // What identifies one version of a file: any write, replacement, removal or
 // change of mode changes one of these.
 struct FileStamp {
@@ -86,6 +85,7 @@ int64_t nowNs() {
 // read again next time, as git does with its index.
 constexpr int64_t kRacyMarginNs = 50'000'000;
 
+// One process's view of one domain.
 struct View {
   NSDictionary::Entries values;
   // The file as last read, reused while its stamp is unchanged (and was taken

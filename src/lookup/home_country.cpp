@@ -18,9 +18,30 @@ bool missing(const id& value) {
 
 }  // namespace
 
+namespace {
+
+// The last home country settled, with what it was settled from.
+struct SettledHome {
+  uint64_t generation = 0;
+  std::optional<std::string> region;
+  HomeCountry home;
+};
+std::optional<SettledHome> lastSettled;
+
+}  // namespace
+
 HomeCountry settleHomeCountry() {
   CFPreferencesAppSynchronize(kPrefsDomain);
   loadPrefs();
+
+  // While the preferences and the region are as they were, so is the home
+  // country: it is settled again only when one of them changed.
+  const uint64_t generation = host::preferencesGeneration(kPrefsDomain);
+  if (lastSettled && generation != 0 && lastSettled->generation == generation &&
+      lastSettled->region == host::deviceRegion()) {
+    return lastSettled->home;
+  }
+  lastSettled.reset();
 
   // Only what is derived because a key is missing is written back, and only
   // over the value it was derived from: a value just read is never written
@@ -53,5 +74,6 @@ HomeCountry settleHomeCountry() {
     home.trunkPrefix = NSString::make(u"");
   }
   CFPreferencesAppSynchronize(kPrefsDomain);
+  lastSettled = SettledHome{host::preferencesGeneration(kPrefsDomain), host::deviceRegion(), home};
   return home;
 }

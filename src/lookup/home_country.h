@@ -12,7 +12,9 @@
 // - "trunkPrefixx", when absent or null, takes the trunk prefix of the home
 //   calling code. Without a home calling code the trunk prefix is empty and
 //   nothing is stored.
-// It finishes by synchronising again.
+// It finishes by synchronising again. While neither the preferences (as their
+// view's generation tells) nor the device region changed since, the home
+// country settled last time is given again without deriving or writing.
 //
 // A preference value of the wrong kind raises NSException where it is first
 // tested (a "countryCode" that is not a text), leaving what was written so far.

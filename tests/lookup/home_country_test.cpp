@@ -216,6 +216,32 @@ TEST_F(HomeCountryTest, RecentsChangedByAnotherProcessIsSeenWithoutTheNotificati
   }
 }
 
+// Guards the reuse of the last settled home country: it must end as soon as
+// the preferences (changed by another process) or the region change.
+TEST_F(HomeCountryTest, ASettledHomeCountryIsSettledAgainWhenSomethingChanged) {
+  device.setRegion("GB");
+  EXPECT_EQ(toUtf8(*settleHomeCountry().callingCode), "44");
+  EXPECT_EQ(toUtf8(*settleHomeCountry().callingCode), "44");
+  pid_t editor = ::fork();
+  if (editor == 0) {
+    host::resetPreferenceViews();
+    CFPreferencesSetAppValue(kCountryCodeKey, nil, kPrefsDomain);
+    CFPreferencesSetAppValue(kTrunkPrefixKey, nil, kPrefsDomain);
+    ::_exit(CFPreferencesAppSynchronize(kPrefsDomain) ? 0 : 1);
+  }
+  int status = 0;
+  ::waitpid(editor, &status, 0);
+  ASSERT_EQ(status, 0);
+  EXPECT_EQ(toUtf8(*settleHomeCountry().callingCode), "44");
+  EXPECT_TRUE(storedText(kCountryCodeKey, "44"));  // derived and stored again
+  EXPECT_TRUE(storedText(kTrunkPrefixKey, "0"));
+
+  testing_support::TempDevice fresh;  // no region, nothing stored
+  EXPECT_FALSE(settleHomeCountry().callingCode);
+  fresh.setRegion("FR");  // only the region differs from the last settling
+  EXPECT_EQ(toUtf8(*settleHomeCountry().callingCode), "33");
+}
+
 TEST_F(HomeCountryTest, RecentsOfWrongKindKeepsThePreviousCount) {
   setPref(kCountryCodeKey, "44");
   setPref(kRecentsKey, NSArray::make({NSString::fromUtf8("5")}));

@@ -93,6 +93,8 @@ struct View {
   DiskState lastDisk;
   FileStamp lastStamp;
   bool trusted = false;
+  // Changes whenever the values may have changed (see preferencesGeneration).
+  uint64_t generation = 0;
   // Changes since the last synchronisation, by key.
   std::map<std::string, Pending> pending;
   DiskState::Kind fileKind = DiskState::Kind::missing;
@@ -135,12 +137,19 @@ DiskState readDisk(const std::string& path) {
   return state;
 }
 
+// Gives the view a generation no view has had before.
+void touch(View& view) {
+  static uint64_t lastGeneration = 0;
+  view.generation = ++lastGeneration;
+}
+
 // The file as it is now: what `view` read last time when the file is provably
 // the same version, else read afresh (and remembered for next time).
 DiskState currentDisk(const std::string& path, View& view) {
   const FileStamp before = stampOf(path);
   if (view.trusted && before == view.lastStamp) return view.lastDisk;
   const int64_t readAt = nowNs();
+  touch(view);
   DiskState disk = readDisk(path);
   const FileStamp after = stampOf(path);
   view.lastDisk = disk;
@@ -411,6 +420,7 @@ void CFPreferencesSetAppValue(std::string_view key, const id& value, std::string
       view.values.erase(name);
     }
     view.pending[name] = Pending{value, false, nil};
+    touch(view);
   } catch (...) {
   }
 }
@@ -442,6 +452,7 @@ void setAppValueIfStill(std::string_view key, const id& value, const id& expecte
       view.values.erase(name);
     }
     view.pending[name] = Pending{value, true, expected};
+    touch(view);
   } catch (...) {
   }
 }
@@ -463,6 +474,15 @@ PreferencesFile preferencesFile(std::string_view domain) {
     return {};
   } catch (...) {
     return {PreferencesFile::State::unreadable, "out of memory"};
+  }
+}
+
+uint64_t preferencesGeneration(std::string_view domain) {
+  try {
+    std::string path = preferencesPath(domain);
+    return path.empty() ? 0 : viewFor(path).generation;
+  } catch (...) {
+    return 0;
   }
 }
 

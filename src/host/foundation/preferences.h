@@ -53,6 +53,7 @@
 // the main thread; separate processes may use one domain at once.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -98,6 +99,13 @@ struct PreferencesFile {
   std::string reason;
 };
 PreferencesFile preferencesFile(std::string_view domain);
+
+// A number that stays the same for as long as this process's view of `domain`
+// certainly holds the same values: it changes whenever the file is read again
+// or a value is set, and a new view (another device root, say) never takes a
+// number an earlier view had. For callers that keep what they derived from
+// the preferences until they change. 0 for a domain that names no file.
+uint64_t preferencesGeneration(std::string_view domain);
 
 // Why the last CFPreferencesAppSynchronize of `domain` gave false, in a few
 // words; the empty text when it gave true.

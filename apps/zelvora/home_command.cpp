@@ -1,6 +1,7 @@
 // zelvora home: the home screen's launch-time lookup. Runs initVals with no
 // number, which settles the home calling code and trunk prefix and stores what
-// it derived, then prints them: calling code, a tab, trunk prefix.
+// it derived, then prints them: calling code, a tab, trunk prefix. Without a
+// home calling code it says so, and how to give one, and exits 1.
 #include <iostream>
 
 #include "commands.h"
@@ -19,9 +20,8 @@ int runHome(const Arguments& arguments) {
   if (std::string problem = apps::preferencesProblem(); !problem.empty()) return fail(1, problem);
   phoneNumber = nil;
   initVals();
-  if (!CFPreferencesAppSynchronize(kPrefsDomain)) {
-    return fail(1, "could not store the preferences in " + host::preferencesPath(kPrefsDomain));
-  }
+  if (!CFPreferencesAppSynchronize(kPrefsDomain)) return fail(1, apps::storeFailure());
+  if (std::string problem = apps::homeCountryProblem(); !problem.empty()) return fail(1, problem);
   std::string fields[2];
   const std::string_view keys[2] = {kCountryCodeKey, kTrunkPrefixKey};
   for (int i = 0; i < 2; ++i) {

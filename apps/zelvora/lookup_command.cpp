@@ -6,6 +6,7 @@
 // one write, so a program can drive the command line by line through pipes.
 #include <cstdio>
 #include <cstdlib>
+#include <iostream>
 #include <string>
 #include <string_view>
 
@@ -40,6 +41,14 @@ int runLookup(const Arguments& arguments) {
   if (arguments.empty())
     return fail(2, "lookup needs at least one number, or - for standard input");
   if (std::string problem = apps::preferencesProblem(); !problem.empty()) return fail(1, problem);
+  // Without a home country national numbers find nothing: said once.
+  bool toldNoHome = false;
+  auto tellNoHome = [&toldNoHome] {
+    if (toldNoHome) return;
+    std::string problem = apps::homeCountryProblem();
+    if (!problem.empty()) std::cerr << "zelvora: " << problem << '
+'; toldNoHome = !problem.empty();
+  };
   std::string answer;
   for (const auto& argument : arguments) {
     if (argument == "-") {
@@ -50,13 +59,16 @@ int runLookup(const Arguments& arguments) {
       ssize_t length;
       while ((length = ::getline(&buffer, &capacity, stdin)) >= 0) {
         std::string_view line(buffer, static_cast<size_t>(length));
-        if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (!line.empty() && line.back() == '
+') line.remove_suffix(1);
+        if (!line.empty() && line.back() == '') line.remove_suffix(1);
         lookUpOne(line, answer);
+        tellNoHome();
       }
       std::free(buffer);
     } else {
       lookUpOne(argument, answer);
+      tellNoHome();
     }
   }
   return 0;

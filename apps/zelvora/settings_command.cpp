@@ -5,6 +5,10 @@
 //   settings set KEY VALUE    checks the value, stores it, tells running processes
 //   settings unset KEY        removes the key, tells running processes
 //
+// Listing and get say on standard error, and exit 1, when the stored
+// preferences are corrupt or cannot be read, rather than showing them as
+// empty. A change that cannot be stored says why.
+//
 // A change is stored and then announced with the Darwin notification that the
 // library listens for, so a running home screen uses it at its next lookup.
 // A value that fails its check changes nothing.
@@ -24,17 +28,33 @@ namespace {
 int store(std::string_view key, const id& value) {
   if (std::string problem = apps::preferencesProblem(); !problem.empty()) return fail(1, problem);
   CFPreferencesSetAppValue(key, value, kPrefsDomain);
-  if (!CFPreferencesAppSynchronize(kPrefsDomain)) {
-    return fail(1, "could not store the preferences in " + host::preferencesPath(kPrefsDomain));
-  }
+  if (!CFPreferencesAppSynchronize(kPrefsDomain)) return fail(1, apps::storeFailure());
   CFNotificationCenterPostNotification(CFNotificationCenterGetDarwinNotifyCenter(),
                                        NSString::fromUtf8(kSettingsChangedName), nullptr, nil,
                                        true);
   return 0;
 }
 
+// Empty when the stored preferences were read (or there are none); else why
+// they cannot be shown.
+std::string unreadableStore() {
+  host::PreferencesFile file = host::preferencesFile(kPrefsDomain);
+  const std::string path = host::preferencesPath(kPrefsDomain);
+  switch (file.state) {
+    case host::PreferencesFile::State::fine:
+      return {};
+    case host::PreferencesFile::State::corrupt:
+      return "the preferences in " + path + " are corrupt (" + file.reason +
+             "); the next change keeps them aside as " + path + ".corrupt";
+    case host::PreferencesFile::State::unreadable:
+      return "cannot read the preferences in " + path + ": " + file.reason;
+  }
+  return {};
+}
+
 int list() {
   CFPreferencesAppSynchronize(kPrefsDomain);
+  if (std::string problem = unreadableStore(); !problem.empty()) return fail(1, problem);
   id keys = CFPreferencesCopyKeyList(kPrefsDomain);
   if (auto* names = objectAs<NSArray>(keys)) {
     for (const id& name : names->items()) {
@@ -54,6 +74,7 @@ int runSettings(const Arguments& arguments) {
   if (verb == "get") {
     if (arguments.size() != 2) return fail(2, "usage: zelvora settings get KEY");
     CFPreferencesAppSynchronize(kPrefsDomain);
+    if (std::string problem = unreadableStore(); !problem.empty()) return fail(1, problem);
     id value = CFPreferencesCopyAppValue(arguments[1], kPrefsDomain);
     if (!value) return 1;
     std::cout << describeValue(value) << '\n';

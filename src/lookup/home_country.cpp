@@ -18,10 +18,34 @@ bool missing(const id& value) {
 
 }  // namespace
 
+namespace {
+
+// The last home country settled, with what it was settled from.
+struct SettledHome {
+  uint64_t generation = 0;
+  std::optional<std::string> region;
+  HomeCountry home;
+};
+std::optional<SettledHome> lastSettled;
+
+}  // namespace
+
 HomeCountry settleHomeCountry() {
   CFPreferencesAppSynchronize(kPrefsDomain);
   loadPrefs();
 
+  // While the preferences and the region are as they were, so is the home
+  // country: it is settled again only when one of them changed.
+  const uint64_t generation = host::preferencesGeneration(kPrefsDomain);
+  if (lastSettled && generation != 0 && lastSettled->generation == generation &&
+      lastSettled->region == host::deviceRegion()) {
+    return lastSettled->home;
+  }
+  lastSettled.reset();
+
+  // Only what is derived because a key is missing is written back, and only
+  // over the value it was derived from: a value just read is never written
+  // again, so a newer one stored meanwhile by another process stays.
   HomeCountry home;
   if (!missing(callingCodePrefs) && ns::length(callingCodePrefs) != 0) {
     home.callingCode = ns::units(callingCodePrefs);
@@ -29,19 +53,27 @@ HomeCountry settleHomeCountry() {
     id region = NSLocaleCurrentCountryCode();
     std::optional<std::u16string_view> derived =
         region ? callingCodeForCountry(ns::units(region)) : std::nullopt;
-    if (derived) home.callingCode = std::u16string(*derived);
-    CFPreferencesSetAppValue(
-        kCountryCodeKey, derived ? NSString::make(std::u16string(*derived)) : nil, kPrefsDomain);
+    if (derived) {
+      home.callingCode = std::u16string(*derived);
+      host::setAppValueIfStill(kCountryCodeKey, NSString::make(std::u16string(*derived)),
+                               callingCodePrefs, kPrefsDomain);
+    } else if (callingCodePrefs) {
+      // An empty or null value that nothing replaces is removed.
+      host::setAppValueIfStill(kCountryCodeKey, nil, callingCodePrefs, kPrefsDomain);
+    }
   }
 
   if (!missing(trunkPrefixPrefs)) {
     home.trunkPrefix = trunkPrefixPrefs;
+  } else if (home.callingCode) {
+    home.trunkPrefix = NSString::make(std::u16string(trunkPrefixByCallingCode(*home.callingCode)));
+    host::setAppValueIfStill(kTrunkPrefixKey, home.trunkPrefix, trunkPrefixPrefs, kPrefsDomain);
   } else {
-    std::optional<std::u16string_view> code;
-    if (home.callingCode) code = *home.callingCode;
-    home.trunkPrefix = NSString::make(std::u16string(trunkPrefixByCallingCode(code)));
+    // Without a home calling code there is nothing to derive a trunk prefix
+    // from: none is used, and none is stored that would outlive a later home.
+    home.trunkPrefix = NSString::make(u"");
   }
-  CFPreferencesSetAppValue(kTrunkPrefixKey, home.trunkPrefix, kPrefsDomain);
   CFPreferencesAppSynchronize(kPrefsDomain);
+  lastSettled = SettledHome{host::preferencesGeneration(kPrefsDomain), host::deviceRegion(), home};
   return home;
 }

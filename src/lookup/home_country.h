@@ -4,9 +4,17 @@
 // settleHomeCountry() synchronises the preferences, runs loadPrefs, and takes
 // each home value from the preferences when they hold it, otherwise derives it
 // (the calling code from the device region, the trunk prefix from the calling
-// code) and writes it back: "countryCode" only when it was derived (removed
-// when nothing could be derived), "trunkPrefixx" on every run. It finishes by
-// synchronising again.
+// code) and writes it back. Only derived values are written, and each only
+// over the value it was derived from (host::setAppValueIfStill), so a value
+// stored meanwhile by another process is never reverted:
+// - "countryCode", when missing (absent, null or empty), takes the calling code
+//   of the region; an empty or null one is removed when the region gives none;
+// - "trunkPrefixx", when absent or null, takes the trunk prefix of the home
+//   calling code. Without a home calling code the trunk prefix is empty and
+//   nothing is stored.
+// It finishes by synchronising again. While neither the preferences (as their
+// view's generation tells) nor the device region changed since, the home
+// country settled last time is given again without deriving or writing.
 //
 // A preference value of the wrong kind raises NSException where it is first
 // tested (a "countryCode" that is not a text), leaving what was written so far.

@@ -3,7 +3,11 @@
 // and the tool's usage errors leave the stored settings alone.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -113,6 +117,166 @@ TEST(UsageErrors, OneLineStatusTwoAndTheSettingsUntouched) {
     EXPECT_TRUE(e2e::oneLine(outcome.err)) << outcome.err;
     EXPECT_EQ(state(), before);
   }
+}
+
+// Guards against a store that cannot be shown being shown as empty, and
+// against a failed store not saying why: `settings` and `settings get` say on
+// standard error that the store is corrupt or unreadable and exit 1; `settings
+// set` names the reason, and never replaces what it could not read.
+TEST(BrokenStore, ReadingSaysWhyAndStoringNeverReplacesWhatCannotBeRead) {
+  struct Case {
+    std::string name;
+    std::function<void(const testing_support::TempDevice&)> make;
+    std::string reason;
+    bool storable;  // a corrupt file is kept aside and replaced
+  };
+  auto deep = [](const testing_support::TempDevice& device) {
+    std::string text = "<?xml version=\"1.0\"?><plist><dict><key>k</key>";
+    for (int i = 0; i < 200000; ++i) text += "<array>";
+    device.writeFile(e2e::kPreferences, text);
+  };
+  const Case cases[] = {
+      {"corrupt", [](auto& d) { d.writeFile(e2e::kPreferences, "recents = 3"); },
+       "not a property list", true},
+      {"fifo",
+       [](auto& d) {
+         d.writeFile(e2e::kPreferences, "");
+         std::filesystem::remove(d.path(e2e::kPreferences));
+         ::mkfifo(d.path(e2e::kPreferences).c_str(), 0644);
+       },
+       "not a regular file", false},
+      {"folder", [](auto& d) { std::filesystem::create_directories(d.path(e2e::kPreferences)); },
+       "a folder, not a regular file", false},
+      {"deep", deep, "nested too deeply", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    testing_support::TempDevice device;
+    const std::string root = device.root();
+    c.make(device);
+    for (const Texts& reading : {Texts{"settings"}, Texts{"settings", "get", "recents"}}) {
+      e2e::Outcome outcome = e2e::zelvora(root, reading);
+      EXPECT_EQ(outcome.status, 1);
+      EXPECT_EQ(outcome.out, "");
+      EXPECT_TRUE(e2e::oneLine(outcome.err)) << outcome.err;
+      EXPECT_NE(outcome.err.find(c.reason), std::string::npos) << outcome.err;
+    }
+    e2e::Outcome stored = e2e::zelvora(root, {"settings", "set", "recents", "3"});
+    if (c.storable) {
+      EXPECT_EQ(stored.status, 0) << e2e::describe(stored);
+      EXPECT_EQ(device.readFile(std::string(e2e::kPreferences) + ".corrupt"), "recents = 3");
+      EXPECT_EQ(e2e::setting(root, "recents"), "3\n");
+    } else {
+      EXPECT_EQ(stored.status, 1);
+      EXPECT_EQ(stored.err, "zelvora: could not store the preferences in " +
+                                device.path(e2e::kPreferences) + ": " + c.reason + "\n");
+      EXPECT_FALSE(std::filesystem::exists(device.path(e2e::kPreferences) + ".corrupt"));
+    }
+  }
+  // Only an absent key is silent.
+  testing_support::TempDevice device;
+  ASSERT_TRUE(e2e::storeSetting(device.root(), "recents", "3"));
+  e2e::Outcome absent = e2e::zelvora(device.root(), {"settings", "get", "countryCode"});
+  EXPECT_EQ(absent.status, 1);
+  EXPECT_EQ(absent.out + absent.err, "");
+}
+
+// Guards the attack the user meets: a preferences file the home screen may not
+// read (mode 000) holding countryCode 49 and recents 7. Started as an
+// unprivileged user, the home screen must warn and keep the file as it is,
+// not move it aside and store values derived from the region. Root reads any
+// file, so the programs run as "nobody" through setpriv.
+TEST(BrokenStore, AHomeScreenThatMayNotReadTheSettingsKeepsThem) {
+  if (::geteuid() != 0 || ::access("/usr/bin/setpriv", X_OK) != 0) {
+    GTEST_SKIP() << "needs root and setpriv to run the home screen as an unprivileged user";
+  }
+  testing_support::TempDevice device;
+  const std::string root = device.root();
+  e2e::installLibrary(device);
+  ASSERT_TRUE(e2e::storeSetting(root, "countryCode", "49"));
+  ASSERT_TRUE(e2e::storeSetting(root, "recents", "7"));
+  const std::string file = device.path(e2e::kPreferences);
+  const auto before = device.readFile(e2e::kPreferences);
+  ASSERT_EQ(::chmod(file.c_str(), 0), 0);
+  for (std::filesystem::path p = std::filesystem::path(file).parent_path();
+       p.string().size() >= root.size(); p = p.parent_path()) {
+    ::chmod(p.c_str(), 0777);
+  }
+  const Texts asNobody = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+  Texts springBoard = asNobody;
+  for (std::string part : {e2e::program("SpringBoard"), std::string("--root"), root,
+                           std::string("--region"), std::string("GB")}) {
+    springBoard.push_back(part);
+  }
+  e2e::Outcome outcome = e2e::run(springBoard, "quit\n");
+  EXPECT_EQ(outcome.status, 0) << e2e::describe(outcome);
+  EXPECT_NE(outcome.err.find("permission denied"), std::string::npos) << outcome.err;
+
+  Texts home = asNobody;
+  for (std::string part : {e2e::program("zelvora"), std::string("--root"), root,
+                           std::string("--region"), std::string("GB"), std::string("home")}) {
+    home.push_back(part);
+  }
+  outcome = e2e::run(home);
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.err,
+            "zelvora: could not store the preferences in " + file + ": permission denied\n");
+
+  ::chmod(file.c_str(), 0644);
+  EXPECT_EQ(device.readFile(e2e::kPreferences), before);
+  EXPECT_FALSE(std::filesystem::exists(file + ".corrupt"));
+}
+
+// Guards the first run without a home country: no region and no countryCode.
+// The tool says so once, with how to give one; `home` exits 1 with that
+// message; nothing derived from nothing is stored, so a later run with a
+// region finds the area of a national number.
+TEST(NoHomeCountry, SaidOnceAndNothingStored) {
+  ::setenv("LANG", "C.UTF-8", 1);
+  ::unsetenv("LC_ALL");
+  ::unsetenv("LC_MESSAGES");
+  ::unsetenv("ZELVORA_REGION");
+  testing_support::TempDevice device;
+  const std::string root = device.root();
+  e2e::Outcome lookup =
+      e2e::zelvora(root, {"lookup", "(0161) 496 0000", "+44 161 496 0000", "-"}, "0161 496 0000\n");
+  EXPECT_EQ(lookup.status, 0) << e2e::describe(lookup);
+  EXPECT_TRUE(e2e::oneLine(lookup.err)) << lookup.err;
+  EXPECT_NE(lookup.err.find("no home country"), std::string::npos);
+  EXPECT_NE(lookup.err.find("--region XX"), std::string::npos);
+  EXPECT_NE(lookup.err.find("settings set countryCode"), std::string::npos);
+  EXPECT_EQ(lookup.out, "(0161) 496 0000\t\n+44 161 496 0000\tManchester\n0161 496 0000\t\n");
+
+  e2e::Outcome home = e2e::zelvora(root, {"home"});
+  EXPECT_EQ(home.status, 1);
+  EXPECT_EQ(home.out, "");
+  EXPECT_EQ(home.err, lookup.err);
+  EXPECT_EQ(e2e::setting(root, "trunkPrefixx"), "(absent)");
+  EXPECT_EQ(e2e::setting(root, "countryCode"), "(absent)");
+
+  lookup = e2e::zelvora(root, {"--region", "GB", "lookup", "(0161) 496 0000"});
+  EXPECT_EQ(lookup.out, "(0161) 496 0000\tManchester\n");
+  EXPECT_EQ(lookup.err, "");
+}
+
+// Guards against blocking on a FIFO where the system reads a file: one among
+// the notification announcements must not hang `settings set` after it has
+// stored the value, and one as the device's area-code file must not hang the
+// lookup, which falls back to the bundled copy. (A hang ends in the test's
+// time limit.)
+TEST(SpecialFiles, AFifoNeverBlocks) {
+  testing_support::TempDevice device;
+  const std::string root = device.root();
+  device.writeFile("/var/run/notify/placeholder", "");
+  ASSERT_EQ(::mkfifo(device.path("/var/run/notify/fifo").c_str(), 0644), 0);
+  device.writeFile("/Library/Application Support/ZelvoraPro/placeholder", "");
+  ASSERT_EQ(::mkfifo(device.path("/Library/Application Support/ZelvoraPro/44.txt").c_str(), 0644),
+            0);
+  e2e::Outcome stored = e2e::zelvora(root, {"settings", "set", "recents", "4"});
+  EXPECT_EQ(stored.status, 0) << e2e::describe(stored);
+  EXPECT_EQ(e2e::setting(root, "recents"), "4\n");
+  e2e::Outcome lookup = e2e::zelvora(root, {"--region", "GB", "lookup", "0161 496 0000"});
+  EXPECT_EQ(lookup.out, "0161 496 0000\tManchester\n") << e2e::describe(lookup);
 }
 
 }  // namespace

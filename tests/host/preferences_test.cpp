@@ -11,6 +11,8 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <limits>
 #include <string>
 #include <vector>
@@ -19,6 +21,7 @@
 #include "host/foundation/plist_codec.h"
 #include "host/foundation/values.h"
 #include "support/temp_device.h"
+#include "support/unprivileged.h"
 
 namespace fs = std::filesystem;
 using testing_support::TempDevice;
@@ -313,4 +316,190 @@ TEST(Preferences, ADomainCannotNameAFileOutsideThePreferencesFolder) {
     EXPECT_EQ(CFPreferencesCopyAppValue("key", domain), nil) << domain;
   }
   EXPECT_TRUE(fs::is_empty(device.root()));
+}
+
+namespace {
+
+// Makes the folders from the device root down to the preferences folder
+// traversable by other users, for the unprivileged checks.
+void openFoldersToOthers(const TempDevice& device) {
+  fs::path folder = fs::path(device.path(kFile)).parent_path();
+  for (fs::path p = folder; p.string().size() >= device.root().size(); p = p.parent_path()) {
+    ::chmod(p.c_str(), 0755);
+    if (p == p.parent_path()) break;
+  }
+}
+
+}  // namespace
+
+// Guards against taking a file that is there but cannot be read for an empty or
+// corrupt one: it must never be renamed, replaced or written over (that loses
+// every setting in it), must not block the process (a FIFO), and every store
+// must fail with the reason while the process goes on with its own view.
+TEST(Preferences, AnUnreadableFileIsNeverReplacedAndStoresSayWhy) {
+  const std::string head = "<?xml version=\"1.0\"?><plist><dict><key>countryCode</key>";
+  struct Case {
+    const char* name;
+    std::function<void(const TempDevice&)> make;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {"fifo",
+       [](const TempDevice& d) {
+         fs::create_directories(fs::path(d.path(kFile)).parent_path());
+         ::mkfifo(d.path(kFile).c_str(), 0644);
+       },
+       "not a regular file"},
+      {"folder", [](const TempDevice& d) { fs::create_directories(d.path(kFile)); },
+       "a folder, not a regular file"},
+      {"too large",
+       [&](const TempDevice& d) {
+         d.writeFile(kFile, head + "<string>" + std::string(host::plist::kMaxBytes, '4') +
+                                "</string></dict></plist>");
+       },
+       "too large"},
+      {"nested too deeply",
+       [&](const TempDevice& d) {
+         std::string deep;
+         for (int i = 0; i < 100000; ++i) deep += "<array>";
+         d.writeFile(kFile, head + "<string>49</string><key>x</key>" + deep);
+       },
+       "nested too deeply"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDevice device;
+    c.make(device);
+    struct stat before {};
+    ::lstat(device.path(kFile).c_str(), &before);
+    std::optional<std::string> contents;  // (a test read of a FIFO would block)
+    if (S_ISREG(before.st_mode)) contents = device.readFile(kFile);
+
+    EXPECT_EQ(CFPreferencesCopyAppValue("countryCode", kDomain), nil);
+    EXPECT_EQ(host::preferencesFile(kDomain).state, host::PreferencesFile::State::unreadable);
+    EXPECT_EQ(host::preferencesFile(kDomain).reason, c.reason);
+    EXPECT_TRUE(store()) << "nothing to store";
+    set("countryCode", text("44"));
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      EXPECT_FALSE(store());
+      EXPECT_EQ(host::preferencesStoreError(kDomain), c.reason);
+    }
+    expectValue("countryCode", text("44"));  // the process goes on with its own view
+
+    struct stat after {};
+    ::lstat(device.path(kFile).c_str(), &after);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_mode, before.st_mode);
+    if (S_ISREG(before.st_mode)) {
+      EXPECT_EQ(device.readFile(kFile), contents);
+    }
+    EXPECT_FALSE(fs::exists(device.path(kCorrupt)));
+  }
+}
+
+// Guards the case the user meets: a file the process may not read (mode 000,
+// or owned by another user) holding "countryCode" 49 and "recents" 7 must keep
+// both, and storing must say "permission denied". Root reads any file, so the
+// check runs as an unprivileged user.
+TEST(Preferences, AFileThatMayNotBeReadKeepsItsSettings) {
+  TempDevice device;
+  set("countryCode", text("49"));
+  set("recents", NSNumber::integer(7));
+  ASSERT_TRUE(store());
+  freshProcess();
+  const auto contents = device.readFile(kFile);
+  ASSERT_EQ(::chmod(device.path(kFile).c_str(), 0), 0);
+  openFoldersToOthers(device);
+  ::chmod(fs::path(device.path(kFile)).parent_path().c_str(),
+          0777);  // writable: only the file is locked
+  int status = testing_support::runUnprivileged([] {
+    host::resetPreferenceViews();
+    if (CFPreferencesCopyAppValue("countryCode", kDomain) != nil) return false;
+    set("countryCode", text("44"));
+    set("recents", nil);
+    return !store() && host::preferencesStoreError(kDomain) == "permission denied" && !store();
+  });
+  if (status == testing_support::kCannotDropPrivileges) {
+    GTEST_SKIP() << "cannot become an unprivileged user, and root may read any file";
+  }
+  EXPECT_EQ(status, 0);
+  ::chmod(device.path(kFile).c_str(), 0644);
+  EXPECT_EQ(device.readFile(kFile), contents);
+  EXPECT_FALSE(fs::exists(device.path(kCorrupt)));
+}
+
+// Guards against a derived value overwriting a newer one: a change made with
+// setAppValueIfStill is stored only while the file still holds the value it
+// was derived from.
+TEST(Preferences, AConditionalChangeYieldsToANewerValue) {
+  struct Case {
+    id onDisk;     // what the file holds when this process reads it
+    id meanwhile;  // what another process stores before this one does
+    bool stored;   // whether this process's change is stored
+  };
+  const Case cases[] = {
+      {nil, nil, true},        {text(""), text(""), true},
+      {nil, text("7"), false}, {text(""), text("5"), false},
+      {text("5"), nil, false},
+  };
+  for (const Case& c : cases) {
+    TempDevice device;
+    set("key", c.onDisk);
+    ASSERT_TRUE(store());
+    freshProcess();
+    id read = CFPreferencesCopyAppValue("key", kDomain);
+    host::setAppValueIfStill("key", text("derived"), read, kDomain);
+    ASSERT_EQ(reap(spawn([&c] {
+                set("key", c.meanwhile);
+                return store();
+              })),
+              0);
+    EXPECT_TRUE(store());
+    id expected = c.stored ? text("derived") : c.meanwhile;
+    expectValue("key", expected);
+    freshProcess();
+    expectValue("key", expected);
+  }
+}
+
+// Guards the re-reading of a file only when it may have changed: every change
+// by another process must be seen at the next synchronisation, a same-size
+// rewrite in place within one tick of the coarse file clock included.
+TEST(Preferences, EveryChangeIsSeenAtTheNextSynchronisation) {
+  TempDevice device;
+  auto fileWith = [](const std::string& value) {
+    return host::plist::encodeXml({{"key", text(value)}});
+  };
+  // In place: same inode, same size, quite likely the same file times.
+  fs::create_directories(fs::path(device.path(kFile)).parent_path());
+  for (int i = 0; i < 200; ++i) {
+    std::string value = std::to_string(i % 10);
+    std::ofstream(device.path(kFile), std::ios::binary | std::ios::trunc) << fileWith(value);
+    ASSERT_TRUE(store());
+    ASSERT_TRUE(valuesEqual(CFPreferencesCopyAppValue("key", kDomain), text(value))) << i;
+  }
+  // Replaced by rename.
+  device.writeFile("/elsewhere.plist", fileWith("renamed"));
+  fs::rename(device.path("/elsewhere.plist"), device.path(kFile));
+  ASSERT_TRUE(store());
+  expectValue("key", text("renamed"));
+  // Truncated: corrupt, so an empty domain.
+  fs::resize_file(device.path(kFile), 0);
+  ASSERT_TRUE(store());
+  EXPECT_EQ(CFPreferencesCopyAppValue("key", kDomain), nil);
+  // Written again, then removed.
+  device.writeFile(kFile, fileWith("back"));
+  ASSERT_TRUE(store());
+  expectValue("key", text("back"));
+  fs::remove(device.path(kFile));
+  ASSERT_TRUE(store());
+  EXPECT_EQ(CFPreferencesCopyAppValue("key", kDomain), nil);
+  // Replaced by something unreadable.
+  device.writeFile(kFile, fileWith("again"));
+  ASSERT_TRUE(store());
+  fs::remove(device.path(kFile));
+  ::mkfifo(device.path(kFile).c_str(), 0644);
+  ASSERT_TRUE(store());
+  EXPECT_EQ(CFPreferencesCopyAppValue("key", kDomain), nil);
+  EXPECT_EQ(host::preferencesFile(kDomain).state, host::PreferencesFile::State::unreadable);
 }

@@ -1,6 +1,13 @@
 // Settling the home calling code and trunk prefix from the preferences or the
 // device region, and reading the three preference keys.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <string>
 
 #include "host/foundation/preferences.h"
 #include "host/foundation/values.h"
@@ -56,8 +63,55 @@ TEST_F(HomeCountryTest, NoUsableRegionRemovesTheCallingCode) {
     EXPECT_FALSE(home.callingCode);
     EXPECT_EQ(textOf(home.trunkPrefix), "");
     EXPECT_EQ(storedPref(kCountryCodeKey), nil);
-    EXPECT_TRUE(storedText(kTrunkPrefixKey, ""));
+    EXPECT_EQ(storedPref(kTrunkPrefixKey), nil);  // derived from nothing: not stored
   }
+}
+
+// Guards against a first run without a home country storing an empty trunk
+// prefix that later runs would keep: once a region is given, national numbers
+// lose their trunk prefix and find their area.
+TEST_F(HomeCountryTest, AFirstRunWithoutHomeCountryDoesNotSpoilLaterRuns) {
+  EXPECT_EQ(lookUp("(0161) 496 0000"), std::nullopt);
+  EXPECT_EQ(storedPref(kTrunkPrefixKey), nil);
+  device.setRegion("GB");
+  EXPECT_EQ(lookUp("(0161) 496 0000"), "Manchester");
+  EXPECT_TRUE(storedText(kTrunkPrefixKey, "0"));
+}
+
+// Guards against a lookup writing back a value it has just read: with the key
+// present, nothing of the two home keys is written, so a newer value stored
+// by another process meanwhile is never reverted. A forked process runs
+// lookups without pause while this one stores 1,000 values one after another
+// and reads each back a moment later, once any write in progress is done.
+TEST_F(HomeCountryTest, LookupsNeverRevertAValueStoredMeanwhile) {
+  device.setRegion("GB");
+  setPref(kCountryCodeKey, "44");
+  setPref(kTrunkPrefixKey, "0");
+  pid_t lookups = ::fork();
+  if (lookups == 0) {
+    host::resetPreferenceViews();
+    for (;;) lookUp("0161 496 0000");
+  }
+  const std::string lockPath = host::preferencesPath(kPrefsDomain) + ".lock";
+  constexpr int kStores = 1000;
+  int reverted = 0;
+  for (int i = 1; i <= kStores; ++i) {
+    host::resetPreferenceViews();  // a fresh settings editor each time
+    setPref(kTrunkPrefixKey, std::to_string(i));
+    ::usleep(2000);
+    int lock = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC);
+    ::flock(lock, LOCK_EX);  // a write under way ends first
+    if (storedPref(kTrunkPrefixKey) != nil &&
+        textOf(storedPref(kTrunkPrefixKey)) != std::to_string(i)) {
+      ++reverted;
+    }
+    ::close(lock);
+  }
+  ::kill(lookups, SIGKILL);
+  ::waitpid(lookups, nullptr, 0);
+  EXPECT_EQ(reverted, 0) << "of " << kStores;
+  EXPECT_TRUE(storedText(kTrunkPrefixKey, std::to_string(kStores)));
+  EXPECT_TRUE(storedText(kCountryCodeKey, "44"));
 }
 
 TEST_F(HomeCountryTest, UserValuesAreKept) {
@@ -139,6 +193,53 @@ TEST_F(HomeCountryTest, RecentsConversions) {
     loadPrefs();
     EXPECT_EQ(recentsToShow, c.expected) << textOf(c.value).value_or("absent");
   }
+}
+
+// Guards the Recents list's reading of "recents": loadPrefs synchronises first,
+// so a change stored by another process is seen without the settings-changed
+// notification, even one of the same size right after the last.
+TEST_F(HomeCountryTest, RecentsChangedByAnotherProcessIsSeenWithoutTheNotification) {
+  loadPrefs();
+  EXPECT_EQ(recentsToShow, 0);
+  for (int i = 1; i <= 20; ++i) {
+    pid_t editor = ::fork();
+    if (editor == 0) {
+      host::resetPreferenceViews();
+      CFPreferencesSetAppValue(kRecentsKey, NSNumber::integer(i % 10), kPrefsDomain);
+      ::_exit(CFPreferencesAppSynchronize(kPrefsDomain) ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(editor, &status, 0);
+    ASSERT_EQ(status, 0);
+    loadPrefs();
+    ASSERT_EQ(recentsToShow, i % 10) << "change " << i;
+  }
+}
+
+// Guards the reuse of the last settled home country: it must end as soon as
+// the preferences (changed by another process) or the region change.
+TEST_F(HomeCountryTest, ASettledHomeCountryIsSettledAgainWhenSomethingChanged) {
+  device.setRegion("GB");
+  EXPECT_EQ(toUtf8(*settleHomeCountry().callingCode), "44");
+  EXPECT_EQ(toUtf8(*settleHomeCountry().callingCode), "44");
+  pid_t editor = ::fork();
+  if (editor == 0) {
+    host::resetPreferenceViews();
+    CFPreferencesSetAppValue(kCountryCodeKey, nil, kPrefsDomain);
+    CFPreferencesSetAppValue(kTrunkPrefixKey, nil, kPrefsDomain);
+    ::_exit(CFPreferencesAppSynchronize(kPrefsDomain) ? 0 : 1);
+  }
+  int status = 0;
+  ::waitpid(editor, &status, 0);
+  ASSERT_EQ(status, 0);
+  EXPECT_EQ(toUtf8(*settleHomeCountry().callingCode), "44");
+  EXPECT_TRUE(storedText(kCountryCodeKey, "44"));  // derived and stored again
+  EXPECT_TRUE(storedText(kTrunkPrefixKey, "0"));
+
+  testing_support::TempDevice fresh;  // no region, nothing stored
+  EXPECT_FALSE(settleHomeCountry().callingCode);
+  fresh.setRegion("FR");  // only the region differs from the last settling
+  EXPECT_EQ(toUtf8(*settleHomeCountry().callingCode), "33");
 }
 
 TEST_F(HomeCountryTest, RecentsOfWrongKindKeepsThePreviousCount) {

@@ -4,48 +4,132 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 namespace host {
+namespace {
 
-std::optional<FileBytes> readFileBytes(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
+FileProblem problemFromErrno(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+      return {FileProblem::Kind::missing, error};
+    case EACCES:
+    case EPERM:
+      return {FileProblem::Kind::permissionDenied, error};
+    case EISDIR:
+      return {FileProblem::Kind::folder, error};
+    case ENXIO:  // a socket, or a device with nothing behind it
+    case ENODEV:
+      return {FileProblem::Kind::notRegularFile, error};
+    case EFBIG:
+    case EOVERFLOW:
+      return {FileProblem::Kind::tooLarge, error};
+    default:
+      return {FileProblem::Kind::ioError, error};
+  }
+}
+
+// Closes the descriptor when it goes.
+struct Descriptor {
+  int fd;
+  ~Descriptor() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+}  // namespace
+
+std::string FileProblem::describe() const {
+  switch (kind) {
+    case Kind::none:
+      return {};
+    case Kind::missing:
+      return "no such file";
+    case Kind::folder:
+      return "a folder, not a regular file";
+    case Kind::notRegularFile:
+      return "not a regular file";
+    case Kind::permissionDenied:
+      return "permission denied";
+    case Kind::tooLarge:
+      return "too large";
+    case Kind::ioError:
+      return error ? std::strerror(error) : "I/O error";
+  }
+  return {};
+}
+
+std::optional<FileBytes> readFileBytes(const std::string& path, size_t maxBytes,
+                                       FileProblem* problem) {
+  FileProblem unused;
+  FileProblem& why = problem ? *problem : unused;
+  why = {};
+  maxBytes = std::min(maxBytes, SIZE_MAX / 2);  // so that one byte more still fits
+  Descriptor file{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)};
+  if (file.fd < 0) {
+    why = problemFromErrno(errno);
+    return std::nullopt;
+  }
   struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    ::close(fd);
+  if (::fstat(file.fd, &info) != 0) {
+    why = problemFromErrno(errno);
+    return std::nullopt;
+  }
+  if (S_ISDIR(info.st_mode)) {
+    why = {FileProblem::Kind::folder, 0};
+    return std::nullopt;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    why = {FileProblem::Kind::notRegularFile, 0};
+    return std::nullopt;
+  }
+  if (info.st_size < 0 || static_cast<unsigned long long>(info.st_size) > maxBytes) {
+    why = {FileProblem::Kind::tooLarge, 0};
     return std::nullopt;
   }
   // One spare byte lets the end of the file show without growing the buffer;
-  // should the file have grown since it was measured, the buffer doubles.
+  // should the file have grown since it was measured, the buffer doubles, up
+  // to one byte over the limit, which is enough to know it is too large.
   size_t capacity = static_cast<size_t>(info.st_size) + 1;
   FileBytes bytes;
   bytes.data_.reset(new char[capacity]);
   size_t filled = 0;
   for (;;) {
     if (filled == capacity) {
-      std::unique_ptr<char[]> larger(new char[capacity * 2]);
-      std::memcpy(larger.get(), bytes.data_.get(), filled);
-      bytes.data_ = std::move(larger);
-      capacity *= 2;
+      if (filled > maxBytes) {
+        why = {FileProblem::Kind::tooLarge, 0};
+        return std::nullopt;
+      }
+      size_t larger = capacity > maxBytes / 2 ? maxBytes + 1 : capacity * 2;
+      std::unique_ptr<char[]> grown(new char[larger]);
+      std::memcpy(grown.get(), bytes.data_.get(), filled);
+      bytes.data_ = std::move(grown);
+      capacity = larger;
     }
-    ssize_t got = ::read(fd, bytes.data_.get() + filled, capacity - filled);
+    ssize_t got = ::read(file.fd, bytes.data_.get() + filled, capacity - filled);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) {
-      ::close(fd);
+      why = problemFromErrno(errno);
       return std::nullopt;
     }
     if (got == 0) break;
     filled += static_cast<size_t>(got);
   }
-  ::close(fd);
+  if (filled > maxBytes) {
+    why = {FileProblem::Kind::tooLarge, 0};
+    return std::nullopt;
+  }
   bytes.size_ = filled;
   return bytes;
 }
 
-bool readWholeFile(const std::string& path, std::string& contents) {
-  std::optional<FileBytes> bytes = readFileBytes(path);
+bool readWholeFile(const std::string& path, std::string& contents, size_t maxBytes,
+                   FileProblem* problem) {
+  std::optional<FileBytes> bytes = readFileBytes(path, maxBytes, problem);
   if (!bytes) {
     contents.clear();
     return false;

@@ -1,5 +1,7 @@
 #include "host/foundation/plist_codec.h"
 
+#include "host/foundation/plist_depth.h"
+
 #include <plist/plist.h>
 
 #include <cmath>
@@ -51,7 +53,8 @@ Node dateNode(double seconds) {
   return Node(plist_new_date(sec, micro));
 }
 
-// The libplist node for `value`, or none when a file cannot hold it.
+// The libplist node for `value`, or none when a file cannot hold it. `depth`
+// is the level a container would have (the root dictionary is level 1).
 Node toNode(const id& value, int depth) {
   if (!value) return nullptr;
   if (auto* text = objectAs<NSString>(value)) {
@@ -71,7 +74,7 @@ Node toNode(const id& value, int depth) {
     return nullptr;
   }
   if (auto* array = objectAs<NSArray>(value)) {
-    if (depth >= kMaxDepth) return nullptr;
+    if (depth > kMaxDepth) return nullptr;
     Node node(plist_new_array());
     for (const id& item : array->items()) {
       if (Node child = toNode(item, depth + 1))
@@ -80,7 +83,7 @@ Node toNode(const id& value, int depth) {
     return node;
   }
   if (auto* dictionary = objectAs<NSDictionary>(value)) {
-    if (depth >= kMaxDepth) return nullptr;
+    if (depth > kMaxDepth) return nullptr;
     Node node(plist_new_dict());
     for (const auto& [key, item] : dictionary->entries()) {
       if (hasNul(key)) continue;
@@ -104,7 +107,7 @@ Node rootNode(const NSDictionary::Entries& entries) {
   Node root(plist_new_dict());
   for (const auto& [key, value] : entries) {
     if (hasNul(key)) continue;
-    if (Node child = toNode(value, 1))
+    if (Node child = toNode(value, 2))
       plist_dict_set_item(root.get(), key.c_str(), child.release());
   }
   return root;
@@ -120,7 +123,7 @@ std::string toXml(plist_t root) {
 }
 
 // The value of a node, or nil when it is of a kind left out. `ok` turns false
-// when the nesting is too deep to read.
+// when the nesting is too deep to read. `depth` as for toNode.
 id fromNode(plist_t node, int depth, bool& ok) {
   switch (plist_get_node_type(node)) {
     case PLIST_BOOLEAN: {
@@ -157,7 +160,7 @@ id fromNode(plist_t node, int depth, bool& ok) {
       return NSDate::make(double(sec) + double(micro) / 1e6);
     }
     case PLIST_ARRAY: {
-      if (depth >= kMaxDepth) {
+      if (depth > kMaxDepth) {
         ok = false;
         return nil;
       }
@@ -172,7 +175,7 @@ id fromNode(plist_t node, int depth, bool& ok) {
       return ok ? NSArray::make(std::move(items)) : nil;
     }
     case PLIST_DICT: {
-      if (depth >= kMaxDepth) {
+      if (depth > kMaxDepth) {
         ok = false;
         return nil;
       }
@@ -196,6 +199,7 @@ id fromNode(plist_t node, int depth, bool& ok) {
   }
 }
 
+// libplist's tree of `bytes`, which must be within the limits.
 Node parse(std::string_view bytes) {
   if (bytes.empty() || bytes.size() > std::numeric_limits<uint32_t>::max()) return nullptr;
   plist_t root = nullptr;
@@ -210,13 +214,60 @@ std::string encodeXml(const NSDictionary::Entries& entries) {
   return toXml(root.get());
 }
 
-std::optional<NSDictionary::Entries> decode(std::string_view bytes) {
+std::string_view describe(DecodeProblem problem) {
+  switch (problem) {
+    case DecodeProblem::none:
+      return "";
+    case DecodeProblem::tooLarge:
+      return "too large";
+    case DecodeProblem::tooDeep:
+      return "nested too deeply";
+    case DecodeProblem::notPropertyList:
+      return "not a property list";
+    case DecodeProblem::notDictionary:
+      return "not a dictionary at its root";
+  }
+  return "";
+}
+
+std::optional<NSDictionary::Entries> decode(std::string_view bytes, DecodeProblem* problem) {
+  DecodeProblem unused;
+  DecodeProblem& why = problem ? *problem : unused;
+  why = DecodeProblem::none;
+  if (bytes.size() > kMaxBytes) {
+    why = DecodeProblem::tooLarge;
+    return std::nullopt;
+  }
+  switch (checkNesting(bytes, kMaxDepth, kMaxValues)) {
+    case Nesting::fits:
+      break;
+    case Nesting::tooDeep:
+      why = DecodeProblem::tooDeep;
+      return std::nullopt;
+    case Nesting::tooManyValues:
+      why = DecodeProblem::tooLarge;
+      return std::nullopt;
+    case Nesting::malformed:
+      why = DecodeProblem::notPropertyList;
+      return std::nullopt;
+  }
   Node root = parse(bytes);
-  if (!root || plist_get_node_type(root.get()) != PLIST_DICT) return std::nullopt;
+  if (!root) {
+    why = DecodeProblem::notPropertyList;
+    return std::nullopt;
+  }
+  if (plist_get_node_type(root.get()) != PLIST_DICT) {
+    why = DecodeProblem::notDictionary;
+    return std::nullopt;
+  }
   bool ok = true;
-  id dictionary = fromNode(root.get(), 0, ok);
+  id dictionary = fromNode(root.get(), 1, ok);
   auto* entries = objectAs<NSDictionary>(dictionary);
-  if (!ok || !entries) return std::nullopt;
+  if (!ok) why = DecodeProblem::tooDeep;
+  if (!ok || !entries) {
+    if (why == DecodeProblem::none) why = DecodeProblem::notPropertyList;
+    return std::nullopt;
+  }
   return entries->entries();
 }
 

@@ -19,10 +19,15 @@
 //                       those bounds.
 // What a file cannot hold is left out: the null marker, runtime objects, a
 // date that is NaN, dictionary keys containing U+0000, and containers nested
-// more than kMaxDepth deep. Left out means: a dictionary entry is omitted, an
-// array item is omitted, and a top-level value is absent.
+// more than kMaxDepth deep (the root dictionary being level 1). Left out means: a dictionary entry
+// is omitted, an array item is omitted, and a top-level value is absent.
 //
-// Reading takes XML or binary property lists. libplist 2.2 has one unsigned
+// Reading takes XML or binary property lists of at most kMaxBytes bytes,
+// nested at most kMaxDepth levels deep. Both are checked on the raw bytes
+// before libplist sees them (plist_depth.h), so no input can exhaust the stack
+// or memory of a reader. Real preference and filter files are 2 or 3 levels
+// deep and a few hundred bytes long.
+// libplist 2.2 has one unsigned
 // integer type; an <integer> is read as the int64_t of the same bits, so the
 // values written here (and every integer in int64_t's range) come back as they
 // were, while an integer above 2^63-1 in a foreign file reads as a negative
@@ -31,6 +36,7 @@
 // Nothing here raises but std::bad_alloc.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -42,15 +48,42 @@ namespace host::plist {
 
 // Deeper nesting of arrays and dictionaries than this is not stored, and a file
 // holding deeper nesting does not read.
-inline constexpr int kMaxDepth = 256;
+inline constexpr int kMaxDepth = 32;
+
+// A larger file does not read (the platform warns at this size too).
+inline constexpr size_t kMaxBytes = size_t{4} << 20;  // 4 MiB
+
+// A binary file whose references, each read as a copy, would give more values
+// than this does not read (XML files are held to fewer by kMaxBytes).
+inline constexpr size_t kMaxValues = size_t{1} << 19;  // 524,288
+
+// Why bytes did not decode.
+enum class DecodeProblem {
+  none,
+  tooLarge,         // over kMaxBytes, or over kMaxValues values
+  tooDeep,          // nested over kMaxDepth levels (or a binary cycle)
+  notPropertyList,  // not a readable property list
+  notDictionary,    // a property list whose root is not a dictionary
+};
+
+// A few words for a message: "too large", "nested too deeply", ...; "" for none.
+std::string_view describe(DecodeProblem problem);
+
+// Whether a file that failed for `problem` was read whole and found to be no
+// property list with a dictionary root (as opposed to refused by a limit).
+inline bool isCorrupt(DecodeProblem problem) {
+  return problem == DecodeProblem::notPropertyList || problem == DecodeProblem::notDictionary;
+}
 
 // The XML property-list file whose root dictionary holds `entries`.
 std::string encodeXml(const NSDictionary::Entries& entries);
 
 // The entries of the root dictionary of an XML or binary property-list file;
-// none when `bytes` is not a readable property list or its root is not a
-// dictionary.
-std::optional<NSDictionary::Entries> decode(std::string_view bytes);
+// none when `bytes` is over the limits, is not a readable property list, or
+// its root is not a dictionary. `problem`, when given, is set to why (to none
+// on success). Any bytes at all may be given.
+std::optional<NSDictionary::Entries> decode(std::string_view bytes,
+                                            DecodeProblem* problem = nullptr);
 
 // What a reader of a file written with `value` gets back (see above): the
 // value itself for most values, a changed one where the file cannot hold it as

@@ -5,7 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -22,11 +26,80 @@ namespace {
 
 constexpr std::string_view kPreferencesFolder = "/var/mobile/Library/Preferences/";
 
+// A change this process made and has not stored yet.
+struct Pending {
+  id value;  // the new value; nil removes the key
+  // When set, the change is stored only if the file still holds `expected`
+  // for the key (nil: the key is absent).
+  bool conditional = false;
+  id expected;
+};
+
+// What the file of a domain held when it was last read.
+struct DiskState {
+  enum class Kind {
+    missing,     // no file: an empty domain
+    readable,    // a property list with a dictionary at its root
+    corrupt,     // read whole, but no such property list: kept aside before it is replaced
+    unreadable,  // there, but not read (see `reason`): never replaced or written over
+  };
+  Kind kind = Kind::missing;
+  std::string reason;  // why it is corrupt or unreadable
+  NSDictionary::Entries entries;
+};
+
+// What identifies one version of a file: any write, replacement, removal or
+// change of mode changes one of these.
+struct FileStamp {
+  bool exists = false;
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  int64_t modified = 0;  // ns
+  int64_t changed = 0;   // ns
+
+  bool operator==(const FileStamp&) const = default;
+};
+
+FileStamp stampOf(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return {};
+  return {true,
+          info.st_dev,
+          info.st_ino,
+          info.st_size,
+          int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec,
+          int64_t(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec};
+}
+
+int64_t nowNs() {
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  return int64_t(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+// File times come from a coarse clock that may lag the real time by a tick
+// (up to 10 ms). A file whose times are not at least this much older than the
+// moment it was read may have been written again within the same tick, with
+// the same times, after it was read: such a version is "racily clean" and is
+// read again next time, as git does with its index.
+constexpr int64_t kRacyMarginNs = 50'000'000;
+
 // One process's view of one domain.
 struct View {
   NSDictionary::Entries values;
-  // Changes since the last synchronisation: key -> new value, nil to remove.
-  std::map<std::string, id> pending;
+  // The file as last read, reused while its stamp is unchanged (and was taken
+  // safely after its last change); `trusted` is false otherwise.
+  DiskState lastDisk;
+  FileStamp lastStamp;
+  bool trusted = false;
+  // Changes whenever the values may have changed (see preferencesGeneration).
+  uint64_t generation = 0;
+  // Changes since the last synchronisation, by key.
+  std::map<std::string, Pending> pending;
+  DiskState::Kind fileKind = DiskState::Kind::missing;
+  std::string fileReason;  // why the file is corrupt or unreadable
+  std::string storeError;  // why the last synchronisation failed; empty when it did not
 };
 
 // Views by file path, so that a change of device root starts afresh.
@@ -40,73 +113,104 @@ bool usableDomain(std::string_view domain) {
          domain.find('/') == std::string_view::npos && domain.find('\0') == std::string_view::npos;
 }
 
-// What the file of a domain holds.
-struct DiskState {
-  enum class Kind {
-    missing,     // no file: an empty domain
-    readable,    // a property list with a dictionary at its root
-    unreadable,  // a file that is not one: an empty domain, kept aside before it is replaced
-    blocked,     // something that is not a regular file, or cannot be examined: never replaced
-  };
-  Kind kind = Kind::missing;
-  NSDictionary::Entries entries;
-};
-
+// Reads the file without ever blocking on it (a FIFO is unreadable, not a
+// wait) and without reading more than a property list may hold.
 DiskState readDisk(const std::string& path) {
   DiskState state;
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) {
-    state.kind =
-        (errno == ENOENT || errno == ENOTDIR) ? DiskState::Kind::missing : DiskState::Kind::blocked;
-    return state;
-  }
-  if (!S_ISREG(info.st_mode)) {
-    state.kind = DiskState::Kind::blocked;
-    return state;
-  }
   std::string bytes;
-  if (!host::readWholeFile(path, bytes)) {
-    // It may have been replaced between the two looks; look again once.
-    if (::stat(path.c_str(), &info) != 0 && errno == ENOENT) return state;
+  host::FileProblem problem;
+  if (!host::readWholeFile(path, bytes, host::plist::kMaxBytes, &problem)) {
+    if (problem.missing()) return state;
     state.kind = DiskState::Kind::unreadable;
+    state.reason = problem.describe();
     return state;
   }
-  if (auto entries = host::plist::decode(bytes)) {
+  host::plist::DecodeProblem decodeProblem;
+  if (auto entries = host::plist::decode(bytes, &decodeProblem)) {
     state.kind = DiskState::Kind::readable;
     state.entries = std::move(*entries);
   } else {
-    state.kind = DiskState::Kind::unreadable;
+    state.kind = host::plist::isCorrupt(decodeProblem) ? DiskState::Kind::corrupt
+                                                       : DiskState::Kind::unreadable;
+    state.reason = host::plist::describe(decodeProblem);
   }
   return state;
+}
+
+// Gives the view a generation no view has had before.
+void touch(View& view) {
+  static uint64_t lastGeneration = 0;
+  view.generation = ++lastGeneration;
+}
+
+// The file as it is now: what `view` read last time when the file is provably
+// the same version, else read afresh (and remembered for next time).
+DiskState currentDisk(const std::string& path, View& view) {
+  const FileStamp before = stampOf(path);
+  if (view.trusted && before == view.lastStamp) return view.lastDisk;
+  const int64_t readAt = nowNs();
+  touch(view);
+  DiskState disk = readDisk(path);
+  const FileStamp after = stampOf(path);
+  view.lastDisk = disk;
+  view.lastStamp = after;
+  view.trusted = before == after && (!after.exists || (after.modified < readAt - kRacyMarginNs &&
+                                                       after.changed < readAt - kRacyMarginNs));
+  return disk;
+}
+
+void noteDisk(View& view, const DiskState& disk) {
+  view.fileKind = disk.kind;
+  view.fileReason = disk.reason;
 }
 
 // The view of the domain whose file is `path`, read from the file on first use.
 View& viewFor(const std::string& path) {
   auto found = views().find(path);
   if (found != views().end()) return found->second;
-  View view;
-  view.values = readDisk(path).entries;
-  return views().emplace(path, std::move(view)).first->second;
+  View& view = views()[path];
+  DiskState disk = currentDisk(path, view);
+  noteDisk(view, disk);
+  view.values = std::move(disk.entries);
+  return view;
+}
+
+// A few words for a failed system call, in the words of host::FileProblem.
+std::string reasonOf(int error) {
+  return host::FileProblem{error == EACCES || error == EPERM
+                               ? host::FileProblem::Kind::permissionDenied
+                               : host::FileProblem::Kind::ioError,
+                           error}
+      .describe();
 }
 
 // An exclusive lock on "<file>.lock", held while the object lives. Folders are
-// made as needed. `held` is false when the lock file could not be opened or
-// locked.
+// made as needed. When the lock file cannot be made, opened or locked, `held`
+// is false and `error` says why.
 class FileLock {
  public:
   explicit FileLock(const std::string& path) {
-    std::error_code ignored;
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
+    std::error_code folderError;
+    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    std::filesystem::create_directories(folder, folderError);
+    if (folderError) {
+      error_ = "cannot create " + folder.string() + ": " + folderError.message();
+      return;
+    }
     std::string lockPath = path + ".lock";
-    fd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    fd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0644);
     // An existing lock file in a folder this process may not write still locks.
-    if (fd_ < 0) fd_ = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) return;
+    if (fd_ < 0) fd_ = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd_ < 0) {
+      error_ = "cannot open the lock " + lockPath + ": " + reasonOf(errno);
+      return;
+    }
     int result;
     do {
       result = ::flock(fd_, LOCK_EX);
     } while (result != 0 && errno == EINTR);
     held_ = result == 0;
+    if (!held_) error_ = "cannot lock " + lockPath + ": " + reasonOf(errno);
   }
   ~FileLock() {
     if (fd_ >= 0) ::close(fd_);  // closing releases the lock
@@ -115,10 +219,12 @@ class FileLock {
   FileLock& operator=(const FileLock&) = delete;
 
   bool held() const { return held_; }
+  const std::string& error() const { return error_; }
 
  private:
   int fd_ = -1;
   bool held_ = false;
+  std::string error_;
 };
 
 bool writeAll(int fd, const std::string& bytes) {
@@ -143,29 +249,33 @@ void syncFolder(const std::string& path) {
 // Replaces the file at `path` with `bytes` so that a reader sees either the old
 // file or the new one, never a part. Called with the domain's lock held, which
 // makes the one temporary name "<file>.tmp" safe; one left by a writer that was
-// killed is simply replaced. An unreadable file is first renamed to
-// "<file>.corrupt".
-bool replaceFile(const std::string& path, const std::string& bytes, bool keepAside) {
+// killed is simply replaced. A corrupt file is first renamed to
+// "<file>.corrupt". Gives why it failed, or the empty text.
+std::string replaceFile(const std::string& path, const std::string& bytes, bool keepAside) {
   std::string temporary = path + ".tmp";
+  auto failed = [&](const std::string& what) {
+    std::string reason = what + ": " + reasonOf(errno);
+    ::unlink(temporary.c_str());
+    return reason;
+  };
   ::unlink(temporary.c_str());
   int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
+  if (fd < 0) return failed("cannot create " + temporary);
   bool written = writeAll(fd, bytes) && ::fsync(fd) == 0;
+  int writeError = errno;
   written = (::close(fd) == 0) && written;
   if (!written) {
-    ::unlink(temporary.c_str());
-    return false;
+    errno = writeError ? writeError : errno;
+    return failed("cannot write " + temporary);
   }
   if (keepAside && ::rename(path.c_str(), (path + ".corrupt").c_str()) != 0 && errno != ENOENT) {
-    ::unlink(temporary.c_str());
-    return false;
+    return failed("cannot keep the unreadable file aside as " + path + ".corrupt");
   }
   if (::rename(temporary.c_str(), path.c_str()) != 0) {
-    ::unlink(temporary.c_str());
-    return false;
+    return failed("cannot replace " + path);
   }
   syncFolder(path);
-  return true;
+  return {};
 }
 
 // This process's pending changes on top of what `disk` holds, each in the form
@@ -173,10 +283,17 @@ bool replaceFile(const std::string& path, const std::string& bytes, bool keepAsi
 NSDictionary::Entries merge(const DiskState& disk, const View& view, bool& changed) {
   NSDictionary::Entries merged = disk.entries;
   changed = false;
-  for (const auto& [key, value] : view.pending) {
+  for (const auto& [key, change] : view.pending) {
     if (key.find('\0') != std::string::npos) continue;  // a file cannot hold this key
-    id stored = host::plist::storedForm(value);
     auto found = merged.find(key);
+    if (change.conditional) {
+      // Stored only over the value it was derived from: a newer value set by
+      // another process meanwhile wins.
+      const id current = found == merged.end() ? nil : found->second;
+      const id expected = host::plist::storedForm(change.expected);
+      if (!(current ? expected && valuesEqual(current, expected) : !expected)) continue;
+    }
+    id stored = host::plist::storedForm(change.value);
     if (!stored) {
       if (found != merged.end()) {
         merged.erase(found);
@@ -190,27 +307,59 @@ NSDictionary::Entries merge(const DiskState& disk, const View& view, bool& chang
   return merged;
 }
 
+// A file that is there but cannot be read is never replaced or written over.
+// The view is an empty domain with this process's changes on top, which stay
+// pending; storing them fails, with the reason, for as long as the file stays
+// unreadable.
+bool keepUnreadable(View& view, const DiskState& disk) {
+  noteDisk(view, disk);
+  view.values.clear();
+  for (const auto& [key, change] : view.pending) {
+    if (change.value) view.values[key] = change.value;
+  }
+  if (view.pending.empty()) return true;
+  view.storeError = disk.reason;
+  return false;
+}
+
+// Stores the pending changes of the view of `path` and re-reads the file; on
+// failure the reason is left in the view's storeError.
 bool synchronize(const std::string& path) {
   // No need to read the file for the view first: it is read below.
   View& view = views()[path];
+  view.storeError.clear();
 
   // A first look without the lock (files are only ever replaced whole): when
   // nothing would change, there is nothing to lock, create or write.
+  DiskState disk = currentDisk(path, view);
+  if (disk.kind == DiskState::Kind::unreadable) return keepUnreadable(view, disk);
   bool changed = false;
-  NSDictionary::Entries merged = merge(readDisk(path), view, changed);
+  NSDictionary::Entries merged = merge(disk, view, changed);
   if (changed) {
     FileLock lock(path);
-    if (!lock.held()) return false;
-    DiskState disk = readDisk(path);
+    if (!lock.held()) {
+      view.storeError = lock.error();
+      return false;
+    }
+    view.trusted = false;  // read afresh under the lock
+    disk = currentDisk(path, view);
     merged = merge(disk, view, changed);
     if (changed) {
-      if (disk.kind == DiskState::Kind::blocked) return false;
+      if (disk.kind == DiskState::Kind::unreadable) return keepUnreadable(view, disk);
       std::string bytes = host::plist::encodeXml(merged);
-      if (!replaceFile(path, bytes, disk.kind == DiskState::Kind::unreadable)) return false;
+      std::string error = replaceFile(path, bytes, disk.kind == DiskState::Kind::corrupt);
+      if (!error.empty()) {
+        noteDisk(view, disk);
+        view.storeError = error;
+        return false;
+      }
       // The view is what the file now holds.
       if (auto written = host::plist::decode(bytes)) merged = std::move(*written);
+      disk = DiskState{DiskState::Kind::readable, {}, {}};
+      view.trusted = false;  // this version is read once more next time
     }
   }
+  noteDisk(view, disk);
   view.values = std::move(merged);
   view.pending.clear();
   return true;
@@ -219,11 +368,15 @@ bool synchronize(const std::string& path) {
 }  // namespace
 
 bool CFPreferencesAppSynchronize(std::string_view domain) {
+  std::string path;
   try {
-    std::string path = host::preferencesPath(domain);
+    path = host::preferencesPath(domain);
     if (path.empty()) return false;
     return synchronize(path);
   } catch (...) {
+    if (auto found = views().find(path); found != views().end()) {
+      found->second.storeError = "out of memory";
+    }
     return false;
   }
 }
@@ -266,7 +419,8 @@ void CFPreferencesSetAppValue(std::string_view key, const id& value, std::string
     } else {
       view.values.erase(name);
     }
-    view.pending[name] = value;
+    view.pending[name] = Pending{value, false, nil};
+    touch(view);
   } catch (...) {
   }
 }
@@ -282,6 +436,64 @@ std::string preferencesPath(std::string_view domain) {
     return devicePath(devicePathOfFile);
   } catch (...) {
     return {};
+  }
+}
+
+void setAppValueIfStill(std::string_view key, const id& value, const id& expected,
+                        std::string_view domain) {
+  try {
+    std::string path = preferencesPath(domain);
+    if (path.empty()) return;
+    View& view = viewFor(path);
+    std::string name(key);
+    if (value) {
+      view.values[name] = value;
+    } else {
+      view.values.erase(name);
+    }
+    view.pending[name] = Pending{value, true, expected};
+    touch(view);
+  } catch (...) {
+  }
+}
+
+PreferencesFile preferencesFile(std::string_view domain) {
+  try {
+    std::string path = preferencesPath(domain);
+    if (path.empty()) return {PreferencesFile::State::unreadable, "no such domain"};
+    const View& view = viewFor(path);
+    switch (view.fileKind) {
+      case DiskState::Kind::missing:
+      case DiskState::Kind::readable:
+        return {};
+      case DiskState::Kind::corrupt:
+        return {PreferencesFile::State::corrupt, view.fileReason};
+      case DiskState::Kind::unreadable:
+        return {PreferencesFile::State::unreadable, view.fileReason};
+    }
+    return {};
+  } catch (...) {
+    return {PreferencesFile::State::unreadable, "out of memory"};
+  }
+}
+
+uint64_t preferencesGeneration(std::string_view domain) {
+  try {
+    std::string path = preferencesPath(domain);
+    return path.empty() ? 0 : viewFor(path).generation;
+  } catch (...) {
+    return 0;
+  }
+}
+
+std::string preferencesStoreError(std::string_view domain) {
+  try {
+    std::string path = preferencesPath(domain);
+    if (path.empty()) return "no such domain";
+    auto found = views().find(path);
+    return found == views().end() ? std::string() : found->second.storeError;
+  } catch (...) {
+    return "out of memory";
   }
 }
 

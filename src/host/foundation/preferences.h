@@ -10,7 +10,13 @@
 // from the file on first use.
 //
 // CFPreferencesAppSynchronize(domain) stores this process's pending changes and
-// picks up what other processes stored since. Under an exclusive lock on
+// picks up what other processes stored since. The file is parsed again only
+// when it may have changed: one stat() compares device, inode, size and the
+// modification and change times (ns) with those of the version last read,
+// and a version whose times were not safely older than the moment it was read
+// (file times come from a coarse clock) counts as possibly changed. So every
+// change, even a same-size rewrite in place within one clock tick, is seen at
+// the next synchronisation, and an unchanged file costs one stat. Under an exclusive lock on
 // "<file>.lock" (folders are made as needed) it re-reads the file, applies the
 // pending changes key by key on top of what is there (so keys set by other
 // processes survive), writes the result atomically (temporary file
@@ -18,14 +24,21 @@
 // the result, as the file holds it, this process's view. When no pending change
 // would change the file, it only re-reads the file: nothing is locked, created
 // or written. It returns false, keeping the pending changes for a later try,
-// when the file cannot be written.
+// when the file cannot be read or written or the lock file cannot be opened;
+// preferencesStoreError() then says why.
 //
-// A file that is not a readable property list (XML or binary) with a dictionary
-// at its root reads as an empty domain. Before such a file is replaced it is
-// renamed to "<file>.corrupt" (replacing an older one), so nothing unreadable
-// is silently destroyed. Something other than a file standing where the file
-// goes (a folder, say) is never replaced: storing a change gives false. Files
-// are written as XML.
+// Files are read without blocking (files.h) and only when they are regular
+// files of at most plist::kMaxBytes, nested at most plist::kMaxDepth deep.
+// - A file that is there but cannot be read (permission denied, an I/O error,
+//   too large, nested too deeply, a FIFO, a folder or anything else that is not
+//   a regular file) is unreadable. It is never renamed, replaced or written
+//   over: the view is an empty domain plus this process's own changes, and
+//   every synchronisation with a change pending fails, with the reason.
+// - A file read whole that is not a property list (XML or binary) with a
+//   dictionary at its root is corrupt: it reads as an empty domain, and before
+//   it is replaced it is renamed to "<file>.corrupt" (replacing an older one),
+//   so nothing is silently destroyed.
+// Files are written as XML.
 //
 // Values are platform values (values.h): texts, numbers (integer, real,
 // boolean), arrays, dictionaries, data and dates are stored as such; the
@@ -40,6 +53,7 @@
 // the main thread; separate processes may use one domain at once.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -65,6 +79,37 @@ namespace host {
 // The file that holds `domain` under the current device root; the empty text
 // when the domain names no file (see above).
 std::string preferencesPath(std::string_view domain);
+
+// Like CFPreferencesSetAppValue, for a value derived from what the view held
+// for `key` (`expected`, nil for absent): at the next synchronisation the
+// change is stored only when the file still holds `expected` for the key.
+// When another process has stored a newer value meanwhile, that value wins
+// and the change is dropped: nothing this process read is ever written back
+// over a newer value.
+void setAppValueIfStill(std::string_view key, const id& value, const id& expected,
+                        std::string_view domain);
+
+// What the domain's file held when it was last read (loading the view first
+// when it has not been yet): fine (a property list, or no file at all),
+// corrupt or unreadable, with the reason in a few words ("permission denied",
+// "nested too deeply", "not a property list", ...).
+struct PreferencesFile {
+  enum class State { fine, corrupt, unreadable };
+  State state = State::fine;
+  std::string reason;
+};
+PreferencesFile preferencesFile(std::string_view domain);
+
+// A number that stays the same for as long as this process's view of `domain`
+// certainly holds the same values: it changes whenever the file is read again
+// or a value is set, and a new view (another device root, say) never takes a
+// number an earlier view had. For callers that keep what they derived from
+// the preferences until they change. 0 for a domain that names no file.
+uint64_t preferencesGeneration(std::string_view domain);
+
+// Why the last CFPreferencesAppSynchronize of `domain` gave false, in a few
+// words; the empty text when it gave true.
+std::string preferencesStoreError(std::string_view domain);
 
 // Forgets every domain's in-memory view and pending changes, as a fresh process
 // would start. For tests that play several processes in one.

@@ -46,8 +46,8 @@ int runLookup(const Arguments& arguments) {
   auto tellNoHome = [&toldNoHome] {
     if (toldNoHome) return;
     std::string problem = apps::homeCountryProblem();
-    if (!problem.empty()) std::cerr << "zelvora: " << problem << '
-'; toldNoHome = !problem.empty();
+    if (!problem.empty()) std::cerr << "zelvora: " << problem << '\n';
+    toldNoHome = !problem.empty();
   };
   std::string answer;
   for (const auto& argument : arguments) {
@@ -59,9 +59,8 @@ int runLookup(const Arguments& arguments) {
       ssize_t length;
       while ((length = ::getline(&buffer, &capacity, stdin)) >= 0) {
         std::string_view line(buffer, static_cast<size_t>(length));
-        if (!line.empty() && line.back() == '
-') line.remove_suffix(1);
-        if (!line.empty() && line.back() == '') line.remove_suffix(1);
+        if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         lookUpOne(line, answer);
         tellNoHome();
       }

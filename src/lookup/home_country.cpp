@@ -31,7 +31,9 @@ std::optional<SettledHome> lastSettled;
 }  // namespace
 
 HomeCountry settleHomeCountry() {
-  CFPreferencesAppSynchronize(kPrefsDomain);
+  // loadPrefs synchronises the domain before it reads, which both stores any
+  // change still pending and picks up what other processes stored; a second
+  // synchronisation straight before it would only repeat that work.
   loadPrefs();
 
   // While the preferences and the region are as they were, so is the home

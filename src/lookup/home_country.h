@@ -1,7 +1,7 @@
 // Settling the user's home calling code and trunk prefix at the start of a
 // lookup.
 //
-// settleHomeCountry() synchronises the preferences, runs loadPrefs, and takes
+// settleHomeCountry() runs loadPrefs (which synchronises the preferences) and takes
 // each home value from the preferences when they hold it, otherwise derives it
 // (the calling code from the device region, the trunk prefix from the calling
 // code) and writes it back. Only derived values are written, and each only

@@ -408,7 +408,13 @@ id CFPreferencesCopyKeyList(std::string_view domain) {
   }
 }
 
-void CFPreferencesSetAppValue(std::string_view key, const id& value, std::string_view domain) {
+namespace {
+
+// Sets `key` in this process's view and records the change for the next
+// synchronisation; `conditional` changes are stored only while the file still
+// holds `expected`.
+void setPending(std::string_view key, const id& value, bool conditional, const id& expected,
+                std::string_view domain) {
   try {
     std::string path = host::preferencesPath(domain);
     if (path.empty()) return;
@@ -419,10 +425,16 @@ void CFPreferencesSetAppValue(std::string_view key, const id& value, std::string
     } else {
       view.values.erase(name);
     }
-    view.pending[name] = Pending{value, false, nil};
+    view.pending[name] = Pending{value, conditional, expected};
     touch(view);
   } catch (...) {
   }
+}
+
+}  // namespace
+
+void CFPreferencesSetAppValue(std::string_view key, const id& value, std::string_view domain) {
+  setPending(key, value, false, nil, domain);
 }
 
 namespace host {
@@ -441,20 +453,7 @@ std::string preferencesPath(std::string_view domain) {
 
 void setAppValueIfStill(std::string_view key, const id& value, const id& expected,
                         std::string_view domain) {
-  try {
-    std::string path = preferencesPath(domain);
-    if (path.empty()) return;
-    View& view = viewFor(path);
-    std::string name(key);
-    if (value) {
-      view.values[name] = value;
-    } else {
-      view.values.erase(name);
-    }
-    view.pending[name] = Pending{value, true, expected};
-    touch(view);
-  } catch (...) {
-  }
+  setPending(key, value, true, expected, domain);
 }
 
 PreferencesFile preferencesFile(std::string_view domain) {

@@ -63,38 +63,52 @@ std::string FileProblem::describe() const {
   return {};
 }
 
+int openRegularFile(const std::string& path, FileProblem& problem, uint64_t& size) {
+  problem = {};
+  size = 0;
+  auto refuse = [&problem](unsigned mode) {
+    problem = {S_ISDIR(mode) ? FileProblem::Kind::folder : FileProblem::Kind::notRegularFile, 0,
+               mode};
+    return -1;
+  };
+  struct stat info {};
+  if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) return refuse(info.st_mode);
+  // O_NONBLOCK: opening a FIFO with no writer returns at once, and nothing
+  // read from a special file can wait. It changes nothing for regular files.
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    problem = problemFromErrno(errno);
+    return -1;
+  }
+  if (::fstat(fd, &info) != 0) {
+    problem = problemFromErrno(errno);
+    ::close(fd);
+    return -1;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    ::close(fd);
+    return refuse(info.st_mode);
+  }
+  size = static_cast<uint64_t>(info.st_size);
+  return fd;
+}
+
 std::optional<FileBytes> readFileBytes(const std::string& path, size_t maxBytes,
                                        FileProblem* problem) {
   FileProblem unused;
   FileProblem& why = problem ? *problem : unused;
-  why = {};
   maxBytes = std::min(maxBytes, SIZE_MAX / 2);  // so that one byte more still fits
-  Descriptor file{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)};
-  if (file.fd < 0) {
-    why = problemFromErrno(errno);
-    return std::nullopt;
-  }
-  struct stat info {};
-  if (::fstat(file.fd, &info) != 0) {
-    why = problemFromErrno(errno);
-    return std::nullopt;
-  }
-  if (S_ISDIR(info.st_mode)) {
-    why = {FileProblem::Kind::folder, 0};
-    return std::nullopt;
-  }
-  if (!S_ISREG(info.st_mode)) {
-    why = {FileProblem::Kind::notRegularFile, 0};
-    return std::nullopt;
-  }
-  if (info.st_size < 0 || static_cast<unsigned long long>(info.st_size) > maxBytes) {
+  uint64_t size = 0;
+  Descriptor file{openRegularFile(path, why, size)};
+  if (file.fd < 0) return std::nullopt;
+  if (size > maxBytes) {
     why = {FileProblem::Kind::tooLarge, 0};
     return std::nullopt;
   }
   // One spare byte lets the end of the file show without growing the buffer;
   // should the file have grown since it was measured, the buffer doubles, up
   // to one byte over the limit, which is enough to know it is too large.
-  size_t capacity = static_cast<size_t>(info.st_size) + 1;
+  size_t capacity = static_cast<size_t>(size) + 1;
   FileBytes bytes;
   bytes.data_.reset(new char[capacity]);
   size_t filled = 0;

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -36,7 +37,8 @@ struct FileProblem {
     ioError,           // open, fstat or read failed otherwise (`error` says how)
   };
   Kind kind = Kind::none;
-  int error = 0;  // the errno value behind ioError (and behind the others, when any)
+  int error = 0;      // the errno value behind ioError (and behind the others, when any)
+  unsigned mode = 0;  // the st_mode of what stands there, for folder and notRegularFile
 
   bool failed() const { return kind != Kind::none; }
   // Whether the file is absent, as opposed to present but unreadable.
@@ -45,6 +47,14 @@ struct FileProblem {
   // denied", "too large", and so on; "" for none.
   std::string describe() const;
 };
+
+// Opens `path` for reading without blocking and returns the descriptor, which
+// the caller then owns and closes; `size` gets the file's size as measured.
+// Returns -1, with `problem` set to why, when the path is not a regular file
+// (it is looked at first, so that a device is never even opened, and again
+// through the open descriptor, which is what counts should the path change) or
+// cannot be opened.
+int openRegularFile(const std::string& path, FileProblem& problem, uint64_t& size);
 
 // The bytes of a whole file in a buffer of its own size (plus one spare byte),
 // without first clearing the buffer: for the large files that are read on

@@ -1,6 +1,7 @@
 #include "host/loader/regular_file.h"
 
-#include <fcntl.h>
+#include "host/foundation/files.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,31 +35,18 @@ std::string sizeText(uint64_t bytes) {
 
 RegularFile RegularFile::open(const std::string& path) {
   RegularFile file;
-  // A look before opening spares devices the side effects of an open; the
-  // look after it (fstat) is the one that counts, should the path change.
-  struct stat info {};
-  if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
-    file.problem_ = kindOf(info.st_mode);
-    return file;
-  }
-  // O_NONBLOCK: opening a FIFO with no writer returns at once, and nothing
-  // read from a special file can wait. It changes nothing for regular files.
-  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) {
-    file.missing_ = errno == ENOENT;
-    file.problem_ = because("cannot be opened", errno);
-    return file;
-  }
-  if (::fstat(fd, &info) != 0) {
-    file.problem_ = because("cannot be opened", errno);
-  } else if (!S_ISREG(info.st_mode)) {
-    file.problem_ = kindOf(info.st_mode);
-  } else {
+  FileProblem problem;
+  uint64_t size = 0;
+  int fd = openRegularFile(path, problem, size);
+  if (fd >= 0) {
     file.fd_ = fd;
-    file.size_ = static_cast<uint64_t>(info.st_size);
-    return file;
+    file.size_ = size;
+  } else if (problem.mode != 0) {
+    file.problem_ = kindOf(problem.mode);
+  } else {
+    file.missing_ = problem.missing();
+    file.problem_ = because("cannot be opened", problem.error);
   }
-  ::close(fd);
   return file;
 }
 

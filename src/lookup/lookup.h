@@ -5,9 +5,10 @@
 // and the result comes back in area, which is written only on a match, so
 // callers empty area when they are done with a number. Neither lets an
 // NSException out: each drops a failure of its own work and returns.
-// The preferences are re-read on every call, and area-code files are checked
-// for changes before every call (lookup/area_cache.h), so an edited setting or
-// file takes effect at the next call.
+// The preference file and the area-code file are checked for changes before
+// every call and read again only when they changed (the store's own check,
+// lookup/area_cache.h), so an edited setting or file takes effect at the next
+// call while an unchanged one costs a stat.
 // Main thread only.
 #pragma once
 

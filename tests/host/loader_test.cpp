@@ -178,7 +178,7 @@ TEST_F(LoaderTest, SpecialFilesAndWrongShapesAreReportedWithoutBlocking) {
       "B-Folder" + notLoaded + "filter is a folder",
       "C-Huge" + notLoaded + "filter is larger than 4 MiB",
       "D-Array" + notLoaded + "filter is not a property list with a dictionary at its root",
-      "D-Deep" + notLoaded + "filter ",
+      "D-Deep" + notLoaded + "filter is nested too deeply",
       "E-String" + notLoaded + "filter has no \"Filter\" dictionary",
       "F-NoBundles" + notLoaded + "filter has no \"Bundles\" array in its \"Filter\"",
       "G-Number" + notLoaded + "filter lists something other than texts in its \"Bundles\"",

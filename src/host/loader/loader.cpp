@@ -60,8 +60,12 @@ FilterReading readFilter(const std::string& path, const std::string& bundleIdent
   if (std::string problem = file.readAll(kFilterSizeLimit, contents); !problem.empty()) {
     return {Filter::broken, problem};
   }
-  std::optional<NSDictionary::Entries> root = plist::decode(contents);
-  if (!root) return {Filter::broken, "is not a property list with a dictionary at its root"};
+  plist::DecodeProblem problem = plist::DecodeProblem::none;
+  std::optional<NSDictionary::Entries> root = plist::decode(contents, &problem);
+  if (!root && plist::isCorrupt(problem)) {
+    return {Filter::broken, "is not a property list with a dictionary at its root"};
+  }
+  if (!root) return {Filter::broken, "is " + std::string(plist::describe(problem))};
   return namesBundle(*root, bundleIdentifier);
 }
 

@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "commands.h"
+#include "common/preferences_check.h"
 #include "device_install.h"
 #include "host_process.h"
 
@@ -59,6 +60,20 @@ Display takeDisplayOptions(std::vector<std::string>& arguments) {
   return display;
 }
 
+// Runs a host program for call or recents, then says once on standard error
+// when the device has no home country, as lookup does: national numbers find
+// no area until one is given.
+int runPhoneHost(const std::string& program, const std::vector<std::string>& hostArguments,
+                 const std::string* input, const apps::CommonOptions& options) {
+  const int status = runHostProgram(program, hostArguments, input);
+  if (status == 0 && apps::setUpDevice(options).empty()) {
+    if (std::string problem = apps::homeCountryProblem(); !problem.empty()) {
+      std::cerr << "zelvora: " << problem << '\n';
+    }
+  }
+  return status;
+}
+
 }  // namespace
 
 int runCall(const Arguments& allArguments, const apps::CommonOptions& options) {
@@ -85,7 +100,7 @@ int runCall(const Arguments& allArguments, const apps::CommonOptions& options) {
   std::vector<std::string> hostArguments = prepared.hostArguments;
   hostArguments.insert(hostArguments.end(), display.hostArguments.begin(),
                        display.hostArguments.end());
-  return runHostProgram("SpringBoard", hostArguments, &script);
+  return runPhoneHost("SpringBoard", hostArguments, &script, options);
 }
 
 int runRecents(const Arguments& allArguments, const apps::CommonOptions& options) {
@@ -112,7 +127,7 @@ int runRecents(const Arguments& allArguments, const apps::CommonOptions& options
                        display.hostArguments.end());
   hostArguments.push_back("--");
   hostArguments.insert(hostArguments.end(), numbers.begin(), numbers.end());
-  return runHostProgram("MobilePhone", hostArguments, nullptr);
+  return runPhoneHost("MobilePhone", hostArguments, nullptr, options);
 }
 
 int runSpringBoard(const Arguments& arguments, const apps::CommonOptions& options) {

@@ -251,6 +251,11 @@ TEST(NoHomeCountry, SaidOnceAndNothingStored) {
   EXPECT_EQ(home.status, 1);
   EXPECT_EQ(home.out, "");
   EXPECT_EQ(home.err, lookup.err);
+  for (const char* command : {"call", "recents"}) {
+    e2e::Outcome phone = e2e::zelvora(root, {command, "0161 496 0000"});
+    EXPECT_EQ(phone.status, 0) << e2e::describe(phone);
+    EXPECT_EQ(phone.err, lookup.err) << command;
+  }
   EXPECT_EQ(e2e::setting(root, "trunkPrefixx"), "(absent)");
   EXPECT_EQ(e2e::setting(root, "countryCode"), "(absent)");
 

@@ -5,7 +5,11 @@
 #include "commands.h"
 #include "common/preferences_check.h"
 #include "device_install.h"
+#include "host/foundation/device.h"
+#include "host/foundation/messages.h"
+#include "host/foundation/values.h"
 #include "host_process.h"
+#include "lookup/country_tables.h"
 
 namespace zelvora {
 namespace {
@@ -60,13 +64,21 @@ Display takeDisplayOptions(std::vector<std::string>& arguments) {
   return display;
 }
 
+// Whether the device region names a calling code that a lookup would take as
+// the home one when none is stored.
+bool regionGivesCallingCode() {
+  id region = NSLocaleCurrentCountryCode();
+  return region && callingCodeForCountry(ns::units(region)).has_value();
+}
+
 // Runs a host program for call or recents, then says once on standard error
 // when the device has no home country, as lookup does: national numbers find
-// no area until one is given.
+// no area until one is given. (A host that looked nothing up, a Recents list
+// with no annotated rows, stored nothing; the region still counts then.)
 int runPhoneHost(const std::string& program, const std::vector<std::string>& hostArguments,
                  const std::string* input, const apps::CommonOptions& options) {
   const int status = runHostProgram(program, hostArguments, input);
-  if (status == 0 && apps::setUpDevice(options).empty()) {
+  if (status == 0 && apps::setUpDevice(options).empty() && !regionGivesCallingCode()) {
     if (std::string problem = apps::homeCountryProblem(); !problem.empty()) {
       std::cerr << "zelvora: " << problem << '\n';
     }

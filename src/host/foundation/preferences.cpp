@@ -22,6 +22,9 @@ namespace {
 
 constexpr std::string_view kPreferencesFolder = "/var/mobile/Library/Preferences/";
 
+// Whether written files are flushed to the disk; see setPreferencesFsync.
+bool flushWrites = true;
+
 // One process's view of one domain.
 struct View {
   NSDictionary::Entries values;
@@ -133,6 +136,7 @@ bool writeAll(int fd, const std::string& bytes) {
 }
 
 void syncFolder(const std::string& path) {
+  if (!flushWrites) return;
   std::string folder = std::filesystem::path(path).parent_path().string();
   int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
@@ -150,7 +154,7 @@ bool replaceFile(const std::string& path, const std::string& bytes, bool keepAsi
   ::unlink(temporary.c_str());
   int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (fd < 0) return false;
-  bool written = writeAll(fd, bytes) && ::fsync(fd) == 0;
+  bool written = writeAll(fd, bytes) && (!flushWrites || ::fsync(fd) == 0);
   written = (::close(fd) == 0) && written;
   if (!written) {
     ::unlink(temporary.c_str());
@@ -287,6 +291,10 @@ std::string preferencesPath(std::string_view domain) {
 
 void resetPreferenceViews() {
   views().clear();
+}
+
+void setPreferencesFsync(bool enabled) {
+  flushWrites = enabled;
 }
 
 }  // namespace host

@@ -7,17 +7,15 @@
 // repeated key), so any slip of its word-at-a-time and chunked fast paths
 // shows. splitNumber is checked for what it must keep: the digits it is given
 // come back as calling code, dropped trunk prefix and national number.
-#include <fuzzer/FuzzedDataProvider.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "fuzz_input.h"
 #include "host/foundation/values.h"
 #include "lookup/area_scan.h"
 #include "lookup/normalise.h"
@@ -77,38 +75,35 @@ struct ReferenceScan {
 ReferenceScan referenceScan(std::string_view text, size_t skipped, std::u16string_view national) {
   std::optional<std::u32string> points = decodeStrictly(text);
   if (!points) return {AreaScan::Result::notUtf8, {}};
+  bool found = false;
+  std::u16string bestKey;
+  ReferenceScan best;
+  auto record = [&](std::u32string_view line) {
+    const size_t firstBar = line.find(U'|');
+    const std::u16string key = utf16(line.substr(0, firstBar));
+    if (key.size() < skipped || !national.starts_with(std::u16string_view(key).substr(skipped))) {
+      return;
+    }
+    if (found && (key.size() < bestKey.size() || (key.size() == bestKey.size() && key != bestKey)))
+      return;
+    found = true;
+    bestKey = key;
+    const size_t lastBar = line.rfind(U'|');
+    best = {AreaScan::Result::match,
+            utf16(firstBar == std::u32string_view::npos ? line : line.substr(lastBar + 1))};
+  };
   // Lines, without their terminators; a terminator at the very end adds no
   // empty line.
-  std::vector<std::u32string_view> lines;
-  std::u32string_view all = *points;
+  const std::u32string_view all = *points;
   size_t start = 0;
   for (size_t i = 0; i < all.size(); ++i) {
     const char32_t c = all[i];
     if (c != U'\n' && c != U'\r' && c != 0x85 && c != 0x2028 && c != 0x2029) continue;
-    lines.push_back(all.substr(start, i - start));
+    record(all.substr(start, i - start));
     if (c == U'\r' && i + 1 < all.size() && all[i + 1] == U'\n') ++i;
     start = i + 1;
   }
-  if (start < all.size()) lines.push_back(all.substr(start));
-
-  bool found = false;
-  std::u16string bestKey;
-  ReferenceScan best;
-  for (std::u32string_view line : lines) {
-    const size_t firstBar = line.find(U'|');
-    const size_t lastBar = line.rfind(U'|');
-    const std::u16string key = utf16(line.substr(0, firstBar));
-    const std::u16string areaText =
-        utf16(firstBar == std::u32string_view::npos ? line : line.substr(lastBar + 1));
-    if (key.size() < skipped || !national.starts_with(std::u16string_view(key).substr(skipped))) {
-      continue;
-    }
-    if (found && (key.size() < bestKey.size() || (key.size() == bestKey.size() && key != bestKey)))
-      continue;
-    found = true;
-    bestKey = key;
-    best = {AreaScan::Result::match, areaText};
-  }
+  if (start < all.size()) record(all.substr(start));
   return best;
 }
 
@@ -159,46 +154,18 @@ void checkSplit(std::u16string_view number, const HomeCountry& home, const Numbe
   check(parts.nationalNumber == expected, "national digits kept, trunk prefix dropped");
 }
 
-std::u16string fuzzedUnits(FuzzedDataProvider& data, size_t most) {
-  static constexpr char16_t kCommon[] = u"0123456789+ ()-\u00A0./|\u2028";
-  std::u16string units;
-  const size_t count = data.ConsumeIntegralInRange<size_t>(0, most);
-  for (size_t i = 0; i < count && data.remaining_bytes() > 0; ++i) {
-    // Mostly the characters numbers are made of, sometimes any code unit.
-    if (data.ConsumeIntegralInRange(0, 7) != 0) {
-      units += kCommon[data.ConsumeIntegralInRange<size_t>(0, std::size(kCommon) - 2)];
-    } else {
-      units += data.ConsumeIntegral<char16_t>();
-    }
-  }
-  return units;
-}
-
-HomeCountry fuzzedHome(FuzzedDataProvider& data) {
-  static const char16_t* const kCodes[] = {u"44", u"1", u"7", u"86", u"380", u"+44"};
-  static const char16_t* const kTrunks[] = {u"0", u"", u"8", u"00", u"1"};
+// The home country of the first line: "<calling code>|<trunk prefix>", or
+// "<calling code>" with the empty trunk prefix. An empty calling code means
+// none, as settleHomeCountry gives for an empty preference; a trunk prefix "#"
+// stands for a preference value of the wrong kind (a number).
+HomeCountry homeOf(std::string_view line) {
   HomeCountry home;
-  switch (data.ConsumeIntegralInRange(0, 7)) {
-    case 0:
-      break;  // no home country
-    case 1:
-      // Any text but the empty one, which counts as no home country.
-      home.callingCode = u"9" + fuzzedUnits(data, 3);
-      break;
-    default:
-      home.callingCode = kCodes[data.ConsumeIntegralInRange<size_t>(0, std::size(kCodes) - 1)];
-  }
-  switch (data.ConsumeIntegralInRange(0, 9)) {
-    case 0:
-      home.trunkPrefix = NSNumber::integer(0);  // a preference of the wrong kind
-      break;
-    case 1:
-      home.trunkPrefix = NSString::make(fuzzedUnits(data, 3));
-      break;
-    default:
-      home.trunkPrefix =
-          NSString::make(kTrunks[data.ConsumeIntegralInRange<size_t>(0, std::size(kTrunks) - 1)]);
-  }
+  const size_t bar = line.find('|');
+  const std::u16string code = fuzz_input::unitsOf(line.substr(0, bar));
+  if (!code.empty()) home.callingCode = code;
+  const std::string_view trunk = bar == std::string_view::npos ? "" : line.substr(bar + 1);
+  home.trunkPrefix =
+      trunk == "#" ? NSNumber::integer(0) : NSString::make(fuzz_input::unitsOf(trunk));
   return home;
 }
 
@@ -222,10 +189,10 @@ std::string fileText(std::string raw, std::u16string_view digits) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
-  FuzzedDataProvider data(bytes, size);
-  const HomeCountry home = fuzzedHome(data);
-  const std::u16string number = fuzzedUnits(data, 40);
-  const size_t extraSkip = data.ConsumeIntegralInRange(0, 3);
+  // The home country, the number, and the text of the area-code file.
+  std::string_view input(reinterpret_cast<const char*>(bytes), size);
+  const HomeCountry home = homeOf(fuzz_input::nextLine(input));
+  const std::u16string number = fuzz_input::unitsOf(fuzz_input::nextLine(input));
 
   NumberParts parts;
   try {
@@ -242,14 +209,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   size_t skipped = parts.callingCode.size();
   std::u16string national = parts.nationalNumber;
   if (!parts.lookedUp()) {
-    skipped = extraSkip;
+    skipped = input.size() % 4;
     national.clear();
     for (char16_t c : number) {
       if (!formatting(c)) national += c;
     }
   }
-  const std::string text =
-      fileText(data.ConsumeRemainingBytesAsString(), parts.callingCode + national);
+  const std::string text = fileText(std::string(input), parts.callingCode + national);
   const AreaScan scan = scanAreaCodes(text, skipped, national);
   const ReferenceScan expected = referenceScan(text, skipped, national);
   check(scan.result == expected.result, "scan result differs from the reference");

@@ -54,9 +54,10 @@ waves=$(((${#targets[@]} + jobs - 1) / jobs))
 share=$((seconds / waves))
 ((share >= 1)) || share=1
 
-# Shorter allocation stacks in reports make the targets about half as fast
-# again; the faulting access keeps its full stack.
-export ASAN_OPTIONS="malloc_context_size=4:${ASAN_OPTIONS:-}"
+# Shorter allocation stacks in reports (the faulting access keeps its full
+# stack) and a 16 MiB quarantine of freed memory (still hundreds of runs) make
+# the targets about half as fast again.
+export ASAN_OPTIONS="malloc_context_size=4:quarantine_size_mb=16:${ASAN_OPTIONS:-}"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:${UBSAN_OPTIONS:-}"
 
 run_target() {

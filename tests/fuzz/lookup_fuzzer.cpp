@@ -7,9 +7,9 @@
 // otherwise the application's copy.
 //
 // The device lies in a tmpfs folder (/dev/shm, else $TMPDIR, else /tmp), the
-// store does not fsync, and a run writes only the area-code files it needs,
-// under the calling code its number is most likely looked up under, removing
-// those of the run before.
+// store does not fsync, and a run writes only the files it needs: the
+// preference file, and the area-code files under the calling code its number
+// is most likely looked up under, removing those of the run before.
 //
 // Input, one item a line: the region ("" for none), the values of
 // "countryCode", "trunkPrefixx" and "recents" (see valueOf), the number, and
@@ -25,11 +25,13 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "fuzz_input.h"
 #include "host/foundation/device.h"
 #include "host/foundation/messages.h"
+#include "host/foundation/plist_codec.h"
 #include "host/foundation/preferences.h"
 #include "host/foundation/values.h"
 #include "lookup/area_file.h"
@@ -65,6 +67,7 @@ const std::string& deviceRoot() {
     if (!mkdtemp(pattern.data())) std::abort();
     fs::create_directories(pattern + std::string(kAreaCodeFolder));
     fs::create_directories(pattern + "/resources/codes");
+    fs::create_directories(pattern + "/var/mobile/Library/Preferences");
     host::setDeviceRoot(pattern);
     host::setMainBundleResourcePath(pattern + "/resources");
     host::setPreferencesFsync(false);
@@ -144,17 +147,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   const std::string_view resourceText =
       nul == std::string_view::npos ? std::string_view() : input.substr(nul + 1);
 
-  host::resetPreferenceViews();
+  // The preferences as the settings editor leaves them: a file, and a process
+  // that has not read it yet.
   host::setDeviceRegion(region.empty() ? std::nullopt : std::optional<std::string>(region));
-  CFPreferencesSetAppValue(kCountryCodeKey, countryCode, kPrefsDomain);
-  CFPreferencesSetAppValue(kTrunkPrefixKey, trunkPrefix, kPrefsDomain);
-  CFPreferencesSetAppValue(kRecentsKey, recents, kPrefsDomain);
-  CFPreferencesAppSynchronize(kPrefsDomain);
+  NSDictionary::Entries prefs;
+  for (const auto& [key, value] :
+       {std::pair{kCountryCodeKey, countryCode}, std::pair{kTrunkPrefixKey, trunkPrefix},
+        std::pair{kRecentsKey, recents}}) {
+    if (value) prefs[std::string(key)] = value;
+  }
+  writeFile(host::preferencesPath(kPrefsDomain), host::plist::encodeXml(prefs));
+  host::resetPreferenceViews();
 
   for (const std::string& path : written) ::unlink(path.c_str());
   written.clear();
-  const std::u16string fileCode =
-      likelyCallingCode(CFPreferencesCopyAppValue(kCountryCodeKey, kPrefsDomain), number);
+  const std::u16string fileCode = likelyCallingCode(countryCode, number);
   const bool hasDevice = which.find('d') != std::string_view::npos;
   const bool hasResource = which.find('r') != std::string_view::npos;
   if (isFileSafeCallingCode(fileCode)) {

@@ -22,9 +22,6 @@ namespace {
 
 constexpr std::string_view kPreferencesFolder = "/var/mobile/Library/Preferences/";
 
-// Whether written files are flushed to the disk; see setPreferencesFsync.
-bool flushWrites = true;
-
 // One process's view of one domain.
 struct View {
   NSDictionary::Entries values;
@@ -134,6 +131,9 @@ bool writeAll(int fd, const std::string& bytes) {
   }
   return true;
 }
+
+// Whether written files are flushed to the disk; see setPreferencesFsync.
+bool flushWrites = true;
 
 void syncFolder(const std::string& path) {
   if (!flushWrites) return;

@@ -16,8 +16,9 @@
 # target's final statistics.
 #
 # Environment: FUZZ_JOBS (targets at a time, default 2), FUZZ_TARGETS (names to
-# run instead of all), FUZZ_RUNS (stop each target after this many runs
-# instead of at its share of SECONDS), ASAN_OPTIONS (added to the defaults).
+# run instead of all), FUZZ_RUNS (stop each target after this many runs, or
+# at its share of SECONDS when that comes first), ASAN_OPTIONS (added to the
+# defaults).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -69,11 +70,8 @@ run_target() {
   fi
   local options=(-print_final_stats=1 -rss_limit_mb=2048 -timeout=10
     -artifact_prefix="$artifacts/")
-  if [[ -n ${FUZZ_RUNS:-} ]]; then
-    options+=(-runs="$FUZZ_RUNS")
-  else
-    options+=(-max_total_time="$share")
-  fi
+  options+=(-max_total_time="$share")
+  [[ -n ${FUZZ_RUNS:-} ]] && options+=(-runs="$FUZZ_RUNS")
   [[ -f tests/fuzz/$target.dict ]] && options+=(-dict=tests/fuzz/"$target".dict)
   "$build/bin/$target" "${options[@]}" "$corpus" >$build/logs/"$target".log 2>&1
 }

@@ -86,6 +86,9 @@ for fmt, tag in ((plistlib.FMT_XML, "xml"), (plistlib.FMT_BINARY, "bin")):
                         ("nested8", nested(8)), ("nested40", nested(40))):
         seeds[f"{name}.{tag}"] = plist(value, fmt)
 seeds["array_root.xml"] = plist(["not", "a", "dictionary"], plistlib.FMT_XML)
+# A key in UTF-16 holding U+0000: libplist 2.2 reads it, then aborts on an
+# assertion when the key is asked for. Kept so that it is always tried.
+seeds["utf16_nul_key.bin"] = plist({"\u00e9\x00b": 1}, plistlib.FMT_BINARY)
 write("plist_fuzzer", seeds)
 
 for folder in sorted(SEEDS.iterdir()):

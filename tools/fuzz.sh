@@ -8,7 +8,8 @@
 # Each target starts from a scratch corpus in build/fuzz/corpus/<target>, which
 # keeps what earlier runs found and gets the committed seeds
 # (tests/fuzz/seeds/<target>/) copied in; the repository is never written.
-# A dictionary tests/fuzz/<target>.dict is used when there is one. Logs go to
+# A dictionary tests/fuzz/<target>.dict is used when there is one, and the
+# libFuzzer options on the first line of tests/fuzz/<target>.options. Logs go to
 # build/fuzz/logs/<target>.log, and a crashing, leaking, hanging or
 # memory-exhausting input to build/fuzz/artifacts/<target>/.
 #
@@ -73,6 +74,11 @@ run_target() {
   options+=(-max_total_time="$share")
   [[ -n ${FUZZ_RUNS:-} ]] && options+=(-runs="$FUZZ_RUNS")
   [[ -f tests/fuzz/$target.dict ]] && options+=(-dict=tests/fuzz/"$target".dict)
+  if [[ -f tests/fuzz/$target.options ]]; then
+    local extra
+    read -r -a extra <tests/fuzz/"$target".options
+    options+=("${extra[@]}")
+  fi
   "$build/bin/$target" "${options[@]}" "$corpus" >$build/logs/"$target".log 2>&1
 }
 

@@ -111,12 +111,15 @@ std::u16string likelyCallingCode(const id& countryCode, const std::u16string& nu
   return splitNumber(number, home).callingCode;
 }
 
-void writeFile(const std::string& path, std::string_view bytes) {
+// Writes a whole file; false when it cannot be made (a name that is too long
+// for the file system, say), which the lookup then meets as a missing file.
+bool writeFile(const std::string& path, std::string_view bytes) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) std::abort();
+  if (fd < 0) return false;
   check(::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()),
         "the scratch folder takes a file");
   ::close(fd);
+  return true;
 }
 
 // The area the scan finds for `national` in `text`: none, or a text; `usable`
@@ -156,21 +159,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
         std::pair{kRecentsKey, recents}}) {
     if (value) prefs[std::string(key)] = value;
   }
-  writeFile(host::preferencesPath(kPrefsDomain), host::plist::encodeXml(prefs));
+  check(writeFile(host::preferencesPath(kPrefsDomain), host::plist::encodeXml(prefs)),
+        "the preference file is written");
   host::resetPreferenceViews();
 
   for (const std::string& path : written) ::unlink(path.c_str());
   written.clear();
   const std::u16string fileCode = likelyCallingCode(countryCode, number);
-  const bool hasDevice = which.find('d') != std::string_view::npos;
-  const bool hasResource = which.find('r') != std::string_view::npos;
+  bool hasDevice = which.find('d') != std::string_view::npos;
+  bool hasResource = which.find('r') != std::string_view::npos;
   if (isFileSafeCallingCode(fileCode)) {
     const std::string name = toUtf8(fileCode) + ".txt";
-    if (hasDevice) written.push_back(root + std::string(kAreaCodeFolder) + name);
-    if (hasResource) written.push_back(root + "/resources/codes/" + name);
-    for (const std::string& path : written) {
-      writeFile(path, path.find("/resources/") == std::string::npos ? deviceText : resourceText);
-    }
+    const std::string devicePath = root + std::string(kAreaCodeFolder) + name;
+    const std::string resourcePath = root + "/resources/codes/" + name;
+    hasDevice = hasDevice && writeFile(devicePath, deviceText);
+    hasResource = hasResource && writeFile(resourcePath, resourceText);
+    if (hasDevice) written.push_back(devicePath);
+    if (hasResource) written.push_back(resourcePath);
+  } else {
+    hasDevice = hasResource = false;
   }
 
   const id stored = NSString::make(number);

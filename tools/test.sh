@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs the whole test suite: the tests with warnings as
 # errors, the same tests under AddressSanitizer and UndefinedBehaviorSanitizer,
-# a bounded fuzzing run, and a quick pass over the benchmarks.
+# a bounded fuzzing run of every target, and a quick pass over the benchmarks.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
@@ -19,13 +19,8 @@ cmake --build build/asan -j$jobs
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build/asan --output-on-failure -j$jobs
 
-echo "== fuzz the lookup for a minute"
-cmake -S . -B build/fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DZELVORA_WERROR=ON -DZELVORA_FUZZ=ON -DZELVORA_TESTS=OFF -DZELVORA_BENCH=OFF >/dev/null
-cmake --build build/fuzz -j$jobs --target lookup_fuzzer
-mkdir -p build/fuzz/corpus
-build/fuzz/bin/lookup_fuzzer -max_total_time=60 -rss_limit_mb=2048 -print_final_stats=1 \
-  build/fuzz/corpus tests/fuzz/seeds
+echo "== fuzz every target on its seeds, three minutes in all"
+tools/fuzz.sh 180
 
 echo "== benchmarks, one quick pass"
 build/test/bin/lookup_benchmark --benchmark_min_time=0.05

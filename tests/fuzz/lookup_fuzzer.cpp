@@ -1,32 +1,76 @@
-// Feeds arbitrary numbers, preference values and area-code file bytes through
-// the whole lookup. Nothing may escape initVals, crash, or grow without bound.
-#include <fuzzer/FuzzedDataProvider.h>
+// The whole lookup, files and preference store included: arbitrary regions,
+// preference values, numbers and area-code files through initVals.
+//
+// initVals must return normally and leave phoneNumber as it was. When the
+// home country settles, the area it finds must be the one the scan finds in
+// the files written for the run: the device file when it reads as UTF-8,
+// otherwise the application's copy.
+//
+// The device lies in a tmpfs folder (/dev/shm, else $TMPDIR, else /tmp), the
+// store does not fsync, and a run writes only the files it needs: the
+// preference file, and the area-code files under the calling code its number
+// is most likely looked up under, removing those of the run before.
+//
+// Input, one item a line: the region ("" for none), the values of
+// "countryCode", "trunkPrefixx" and "recents" (see valueOf), the number, and
+// the files to write ("d" the device file, "r" the application's copy); then
+// the device file's text, a NUL byte, and the application copy's text.
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
 
-#include <cstdlib>
+#include <cstdint>
+#include <cstdio>
 #include <filesystem>
-#include <fstream>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
+#include "fuzz_input.h"
 #include "host/foundation/device.h"
+#include "host/foundation/messages.h"
+#include "host/foundation/plist_codec.h"
 #include "host/foundation/preferences.h"
 #include "host/foundation/values.h"
 #include "lookup/area_file.h"
+#include "lookup/area_scan.h"
+#include "lookup/country_tables.h"
 #include "lookup/lookup.h"
+#include "lookup/normalise.h"
 #include "lookup/preference_keys.h"
+#include "state/ns_exception.h"
 #include "state/state.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
+void check(bool holds, const char* what) {
+  if (!holds) {
+    fprintf(stderr, "broken: %s\n", what);
+    std::abort();
+  }
+}
+
+std::string scratchFolder() {
+  std::error_code error;
+  if (fs::is_directory("/dev/shm", error)) return "/dev/shm";
+  const char* tmp = getenv("TMPDIR");
+  return tmp && *tmp ? tmp : "/tmp";
+}
+
 const std::string& deviceRoot() {
   static const std::string root = [] {
-    std::string pattern = (fs::temp_directory_path() / "zelvora-fuzz-XXXXXX").string();
+    std::string pattern = scratchFolder() + "/zelvora-fuzz-XXXXXX";
     if (!mkdtemp(pattern.data())) std::abort();
     fs::create_directories(pattern + std::string(kAreaCodeFolder));
+    fs::create_directories(pattern + "/resources/codes");
+    fs::create_directories(pattern + "/var/mobile/Library/Preferences");
     host::setDeviceRoot(pattern);
     host::setMainBundleResourcePath(pattern + "/resources");
-    fs::create_directories(pattern + "/resources/codes");
+    host::setPreferencesFsync(false);
     std::atexit([] {
       std::error_code ignored;
       fs::remove_all(host::deviceRoot(), ignored);
@@ -36,70 +80,137 @@ const std::string& deviceRoot() {
   return root;
 }
 
-id fuzzedValue(FuzzedDataProvider& data) {
-  switch (data.ConsumeIntegralInRange(0, 7)) {
-    case 0:
-      return nil;
-    case 1:
-      return NSNull::null();
-    case 2:
-      return NSNumber::integer(data.ConsumeIntegral<int64_t>());
-    case 3:
-      return NSNumber::real(data.ConsumeFloatingPoint<double>());
-    case 4:
-      return NSArray::make({NSString::fromUtf8(data.ConsumeRandomLengthString(8))});
-    case 5:
-      return NSString::fromUtf8(std::to_string(data.ConsumeIntegralInRange(0, 999)));
-    default:
-      return NSString::fromUtf8(data.ConsumeRandomLengthString(12));
-  }
+// A preference value: "" absent, "~" the null marker, "i:N" an integer, "r:X"
+// a real, "b:1" a boolean, "a:T" an array holding the text T, and any other
+// line the text it holds.
+id valueOf(std::string_view line) {
+  if (line.empty()) return nil;
+  if (line == "~") return NSNull::null();
+  const std::string body(line.substr(std::min<size_t>(2, line.size())));
+  if (line.starts_with("i:")) return NSNumber::integer(strtoll(body.c_str(), nullptr, 10));
+  if (line.starts_with("r:")) return NSNumber::real(strtod(body.c_str(), nullptr));
+  if (line.starts_with("b:")) return NSNumber::boolean(body == "1");
+  if (line.starts_with("a:")) return NSArray::make({NSString::make(fuzz_input::unitsOf(body))});
+  return NSString::make(fuzz_input::unitsOf(line));
 }
 
-std::u16string fuzzedUnits(FuzzedDataProvider& data, size_t most) {
-  std::u16string units;
-  size_t count = data.ConsumeIntegralInRange<size_t>(0, most);
-  for (size_t i = 0; i < count && data.remaining_bytes() > 0; ++i) {
-    // Mostly the characters numbers are made of, sometimes any code unit.
-    if (data.ConsumeBool()) {
-      units += u"0123456789+ ()-44\u00A0./"[data.ConsumeIntegralInRange(0, 18)];
-    } else {
-      units += data.ConsumeIntegral<char16_t>();
-    }
-  }
-  return units;
+const NSString* textOf(const id& value) {
+  return objectAs<NSString>(value);
 }
 
-void writeFile(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+// The calling code that `number` is looked up under with the home country
+// that the preference `countryCode` or else the region gives.
+std::u16string likelyCallingCode(const id& countryCode, const std::u16string& number) {
+  HomeCountry home;
+  home.trunkPrefix = NSString::make(u"");
+  if (textOf(countryCode) && !textOf(countryCode)->units().empty()) {
+    home.callingCode = textOf(countryCode)->units();
+  } else if (id region = NSLocaleCurrentCountryCode()) {
+    if (auto code = callingCodeForCountry(ns::units(region))) home.callingCode = *code;
+  }
+  return splitNumber(number, home).callingCode;
+}
+
+// Writes a whole file; false when it cannot be made (a name that is too long
+// for the file system, say), which the lookup then meets as a missing file.
+bool writeFile(const std::string& path, std::string_view bytes) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  check(::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()),
+        "the scratch folder takes a file");
+  ::close(fd);
+  return true;
+}
+
+// The area the scan finds for `national` in `text`: none, or a text; `usable`
+// turns false when the text is not UTF-8.
+std::optional<std::u16string> scanned(std::string_view text, const std::u16string& callingCode,
+                                      const std::u16string& national, bool& usable) {
+  const AreaScan scan = scanAreaCodes(text, callingCode.size(), national);
+  usable = scan.result != AreaScan::Result::notUtf8;
+  if (scan.result != AreaScan::Result::match) return std::nullopt;
+  return toUtf16(scan.areaText);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
+  static std::vector<std::string> written;
   const std::string& root = deviceRoot();
-  FuzzedDataProvider data(bytes, size);
 
+  std::string_view input(reinterpret_cast<const char*>(bytes), size);
+  const std::string_view region = fuzz_input::nextLine(input);
+  const id countryCode = valueOf(fuzz_input::nextLine(input));
+  const id trunkPrefix = valueOf(fuzz_input::nextLine(input));
+  const id recents = valueOf(fuzz_input::nextLine(input));
+  const std::u16string number = fuzz_input::unitsOf(fuzz_input::nextLine(input));
+  const std::string_view which = fuzz_input::nextLine(input);
+  const size_t nul = input.find('\0');
+  const std::string_view deviceText = input.substr(0, nul);
+  const std::string_view resourceText =
+      nul == std::string_view::npos ? std::string_view() : input.substr(nul + 1);
+
+  // The preferences as the settings editor leaves them: a file, and a process
+  // that has not read it yet.
+  host::setDeviceRegion(region.empty() ? std::nullopt : std::optional<std::string>(region));
+  NSDictionary::Entries prefs;
+  for (const auto& [key, value] :
+       {std::pair{kCountryCodeKey, countryCode}, std::pair{kTrunkPrefixKey, trunkPrefix},
+        std::pair{kRecentsKey, recents}}) {
+    if (value) prefs[std::string(key)] = value;
+  }
+  check(writeFile(host::preferencesPath(kPrefsDomain), host::plist::encodeXml(prefs)),
+        "the preference file is written");
   host::resetPreferenceViews();
-  host::setDeviceRegion(data.ConsumeBool()
-                            ? std::optional<std::string>("GB")
-                            : std::optional<std::string>(data.ConsumeBytesAsString(2)));
-  CFPreferencesSetAppValue(kCountryCodeKey, fuzzedValue(data), kPrefsDomain);
-  CFPreferencesSetAppValue(kTrunkPrefixKey, fuzzedValue(data), kPrefsDomain);
-  CFPreferencesSetAppValue(kRecentsKey, fuzzedValue(data), kPrefsDomain);
-  CFPreferencesAppSynchronize(kPrefsDomain);
 
-  const std::u16string number = fuzzedUnits(data, 64);
-  const std::string resource = data.ConsumeRandomLengthString(4096);
-  const std::string file = data.ConsumeRemainingBytesAsString();
-  for (const char* code : {"44", "1", "7"}) {
-    writeFile(root + std::string(kAreaCodeFolder) + code + ".txt", file);
-    writeFile(root + "/resources/codes/" + code + ".txt", resource);
+  for (const std::string& path : written) ::unlink(path.c_str());
+  written.clear();
+  const std::u16string fileCode = likelyCallingCode(countryCode, number);
+  bool hasDevice = which.find('d') != std::string_view::npos;
+  bool hasResource = which.find('r') != std::string_view::npos;
+  if (isFileSafeCallingCode(fileCode)) {
+    const std::string name = toUtf8(fileCode) + ".txt";
+    const std::string devicePath = root + std::string(kAreaCodeFolder) + name;
+    const std::string resourcePath = root + "/resources/codes/" + name;
+    hasDevice = hasDevice && writeFile(devicePath, deviceText);
+    hasResource = hasResource && writeFile(resourcePath, resourceText);
+    if (hasDevice) written.push_back(devicePath);
+    if (hasResource) written.push_back(resourcePath);
+  } else {
+    hasDevice = hasResource = false;
   }
 
-  phoneNumber = NSString::make(number);
+  const id stored = NSString::make(number);
+  phoneNumber = stored;
   area = nil;
   initVals();  // must return normally, whatever it was given
+  check(phoneNumber == stored, "phoneNumber was replaced");
+
+  // The home country the lookup settled on, as the preferences now hold it.
+  const id settledCode = CFPreferencesCopyAppValue(kCountryCodeKey, kPrefsDomain);
+  std::optional<std::u16string> expected;
+  if (!settledCode || textOf(settledCode)) {
+    HomeCountry home;
+    if (textOf(settledCode) && !textOf(settledCode)->units().empty()) {
+      home.callingCode = textOf(settledCode)->units();
+    }
+    home.trunkPrefix = CFPreferencesCopyAppValue(kTrunkPrefixKey, kPrefsDomain);
+    NumberParts parts;
+    try {
+      parts = splitNumber(number, home);
+    } catch (const NSException&) {
+    }
+    if (parts.lookedUp() && !number.empty() && parts.callingCode == fileCode &&
+        isFileSafeCallingCode(fileCode)) {
+      bool usable = false;
+      if (hasDevice) expected = scanned(deviceText, fileCode, parts.nationalNumber, usable);
+      if (!usable && hasResource) {
+        expected = scanned(resourceText, fileCode, parts.nationalNumber, usable);
+      }
+    }
+    check(expected ? area && valuesEqual(area, NSString::make(*expected)) : !area,
+          "the lookup's area is not the one in the files");
+  }
   phoneNumber = nil;
   area = nil;
   return 0;

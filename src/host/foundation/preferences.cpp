@@ -238,7 +238,11 @@ bool writeAll(int fd, const std::string& bytes) {
   return true;
 }
 
+// Whether written files are flushed to the disk; see setPreferencesFsync.
+bool flushWrites = true;
+
 void syncFolder(const std::string& path) {
+  if (!flushWrites) return;
   std::string folder = std::filesystem::path(path).parent_path().string();
   int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
@@ -261,7 +265,7 @@ std::string replaceFile(const std::string& path, const std::string& bytes, bool 
   ::unlink(temporary.c_str());
   int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (fd < 0) return failed("cannot create " + temporary);
-  bool written = writeAll(fd, bytes) && ::fsync(fd) == 0;
+  bool written = writeAll(fd, bytes) && (!flushWrites || ::fsync(fd) == 0);
   int writeError = errno;
   written = (::close(fd) == 0) && written;
   if (!written) {
@@ -498,6 +502,10 @@ std::string preferencesStoreError(std::string_view domain) {
 
 void resetPreferenceViews() {
   views().clear();
+}
+
+void setPreferencesFsync(bool enabled) {
+  flushWrites = enabled;
 }
 
 }  // namespace host

@@ -115,4 +115,12 @@ std::string preferencesStoreError(std::string_view domain);
 // would start. For tests that play several processes in one.
 void resetPreferenceViews();
 
+// Whether a synchronisation flushes what it writes to the disk (fsync of the
+// file and of its folder) before it counts the file as stored: on by default.
+// Off, a file is still replaced whole by rename, so other processes never see
+// a part of it, but a power loss may lose it. Only for programs whose files are
+// thrown away anyway, such as fuzzing in a tmpfs folder. Process-wide; takes
+// effect at the next synchronisation.
+void setPreferencesFsync(bool enabled);
+
 }  // namespace host

@@ -136,6 +136,20 @@ TEST(PlistLimits, BinaryGraphsAreBounded) {
   std::string truncated = binaryPlist(chain(3));
   truncated[truncated.size() - 1] = char(0x7F);  // offset table beyond the end
   EXPECT_EQ(problemOf(truncated), DecodeProblem::notPropertyList);
+  // A UTF-16 key holding U+0000 stops libplist on an assertion: refused before
+  // it is parsed, while the same key without it reads.
+  const std::string utf16Nul(
+      "\x62\x70\x6c\x69\x73\x74\x30\x30\xd1\x01\x02\x63\x00\xe9\x00\x00\x00\x62\x10\x01\x08\x0b\x12"
+      "\x00\x00\x00\x00\x00\x00\x01\x01\x00\x00\x00\x00\x00\x00\x00\x03\x00\x00\x00\x00\x00\x00\x00"
+      "\x00\x00\x00\x00\x00\x00\x00\x00\x14",
+      55);
+  const std::string utf16(
+      "\x62\x70\x6c\x69\x73\x74\x30\x30\xd1\x01\x02\x62\x00\xe9\x00\x62\x10\x01\x08\x0b\x10\x00\x00"
+      "\x00\x00\x00\x00\x01\x01\x00\x00\x00\x00\x00\x00\x00\x03\x00\x00\x00\x00\x00\x00\x00\x00\x00"
+      "\x00\x00\x00\x00\x00\x00\x12",
+      53);
+  EXPECT_EQ(problemOf(utf16Nul), DecodeProblem::notPropertyList);
+  EXPECT_EQ(problemOf(utf16), DecodeProblem::none);
 }
 
 // Guards the size limit, and the tell-tale between corrupt files (read whole,

@@ -232,6 +232,21 @@ struct Children {
   uint64_t count = 0;
 };
 
+// The length in the marker of the object at `at` (its low four bits, or the
+// integer after it when they are all set) and where the object's contents
+// begin; false when that integer does not fit in the file.
+bool objectLength(std::string_view bytes, uint64_t at, uint64_t& count, uint64_t& next) {
+  count = uint8_t(bytes[at]) & 0x0F;
+  next = at + 1;
+  if (count != 0x0F) return true;
+  if (next >= bytes.size() || (uint8_t(bytes[next]) >> 4) != 0x1) return false;
+  unsigned size = 1u << (uint8_t(bytes[next]) & 0x0F);
+  if (size > 8 || next + 1 + size > bytes.size()) return false;
+  count = bigEndian(bytes.data() + next + 1, size);
+  next += 1 + size;
+  return true;
+}
+
 std::optional<Children> childrenOf(const BinaryLayout& layout, uint64_t object, bool& malformed) {
   const std::string_view bytes = layout.bytes;
   uint64_t at =
@@ -243,20 +258,11 @@ std::optional<Children> childrenOf(const BinaryLayout& layout, uint64_t object, 
   const uint8_t marker = uint8_t(bytes[at]);
   const uint8_t kind = marker >> 4;
   if (kind != 0xA && kind != 0xB && kind != 0xC && kind != 0xD) return std::nullopt;
-  uint64_t count = marker & 0x0F;
-  uint64_t next = at + 1;
-  if (count == 0x0F) {
-    if (next >= bytes.size() || (uint8_t(bytes[next]) >> 4) != 0x1) {
-      malformed = true;
-      return std::nullopt;
-    }
-    unsigned size = 1u << (uint8_t(bytes[next]) & 0x0F);
-    if (size > 8 || next + 1 + size > bytes.size()) {
-      malformed = true;
-      return std::nullopt;
-    }
-    count = bigEndian(bytes.data() + next + 1, size);
-    next += 1 + size;
+  uint64_t count = 0;
+  uint64_t next = 0;
+  if (!objectLength(bytes, at, count, next)) {
+    malformed = true;
+    return std::nullopt;
   }
   if (kind == 0xD) {
     if (count > UINT64_MAX / 2) {
@@ -270,6 +276,31 @@ std::optional<Children> childrenOf(const BinaryLayout& layout, uint64_t object, 
     return std::nullopt;
   }
   return Children{next, count};
+}
+
+// Whether `object` is a UTF-16 string holding the code unit U+0000. libplist
+// 2.2 cannot hand such a string out (as a dictionary key it stops the process
+// on a failed assertion), so a file with one is refused as malformed before
+// libplist sees it. Sets `malformed` when the string does not fit in the file.
+bool utf16StringHoldsNul(const BinaryLayout& layout, uint64_t object, bool& malformed) {
+  const std::string_view bytes = layout.bytes;
+  uint64_t at =
+      bigEndian(bytes.data() + layout.offsetTable + object * layout.offsetSize, layout.offsetSize);
+  if (at >= bytes.size() || (uint8_t(bytes[at]) >> 4) != 0x6) return false;
+  uint64_t count = 0;
+  uint64_t next = 0;
+  if (!objectLength(bytes, at, count, next)) {
+    malformed = true;
+    return false;
+  }
+  if (count > (bytes.size() - next) / 2) {
+    malformed = true;
+    return false;
+  }
+  for (uint64_t unit = 0; unit < count; ++unit) {
+    if (bytes[next + 2 * unit] == 0 && bytes[next + 2 * unit + 1] == 0) return true;
+  }
+  return false;
 }
 
 Nesting checkBinary(std::string_view bytes, int maxDepth, size_t maxValues) {
@@ -300,6 +331,8 @@ Nesting checkBinary(std::string_view bytes, int maxDepth, size_t maxValues) {
     std::optional<Children> children = childrenOf(layout, object, malformed);
     if (malformed) return false;
     if (!children) {
+      if (utf16StringHoldsNul(layout, object, malformed)) malformed = true;
+      if (malformed) return false;
       state[object] = done;
       depthOf[object] = 0;
       valuesOf[object] = 1;

@@ -34,7 +34,8 @@ enum class Nesting {
   fits,           // within the limits (the bytes may still not be a property list)
   tooDeep,        // nested deeper than maxDepth, or a binary cycle
   tooManyValues,  // a binary file whose references expand to over maxValues values
-  malformed,      // a binary file whose offsets or references lead outside it
+  malformed,      // a binary file whose offsets or references lead outside it, or
+                  // that holds a UTF-16 string with U+0000 (which libplist cannot read)
 };
 
 Nesting checkNesting(std::string_view bytes, int maxDepth, size_t maxValues);

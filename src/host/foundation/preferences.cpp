@@ -157,7 +157,9 @@ const std::string& pathOf(std::string_view domain) {
 // The view kept for `path` when it is the last domain's, else nullptr.
 View* lastView(const std::string& path) {
   const LastDomain& last = lastDomain();
-  return last.valid && last.view && last.path == path ? last.view : nullptr;
+  // Callers mostly pass the kept path itself, which needs no comparing.
+  return last.valid && last.view && (&path == &last.path || last.path == path) ? last.view
+                                                                               : nullptr;
 }
 
 // Remembers `view` as the last domain's when `path` is its file.

@@ -71,7 +71,9 @@ NumberParts splitNumber(std::u16string_view number, const HomeCountry& home) {
   }
 
   if (digits.size() < parts.callingCode.size()) return NumberParts{parts.international, {}, {}};
-  parts.nationalNumber = digits.substr(parts.callingCode.size());
+  // The digits after the calling code become the national number in place.
+  digits.erase(0, parts.callingCode.size());
+  parts.nationalNumber = std::move(digits);
   if (!parts.international) {
     const std::u16string& trunk = ns::units(home.trunkPrefix);
     if (parts.nationalNumber.starts_with(trunk)) parts.nationalNumber.erase(0, trunk.size());

@@ -2,7 +2,10 @@
 // libphonenumber-dev), in one process:
 //   - a warm lookup under 86, 1 and 44: initVals with its stats and preference
 //     synchronisation against the peer's parse and offline geocoder, whose
-//     data stays in memory;
+//     data stays in memory; ours once with only the application's bundled
+//     files (a fresh install: the missing data-folder file and the bundled
+//     one are both checked, three stats in all) and once with the files
+//     installed in the data folder (two stats);
 //   - `zelvora lookup -` against the peer program phonenumber_lookup, each
 //     answering 50,000 mixed numbers from standard input line by line.
 // At the end it prints the ratios against their targets: of processor time
@@ -20,6 +23,7 @@
 #include <map>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "host/foundation/device.h"
@@ -61,6 +65,20 @@ struct BenchDevice {
     std::error_code ignored;
     fs::remove_all(root, ignored);
   }
+  // Copies the three files into the data folder, or removes it.
+  void installFiles(bool installed) {
+    const std::string folder = root + "/Library/Application Support/ZelvoraPro";
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+    if (!installed) return;
+    fs::create_directories(folder);
+    for (const Case& c : kCases) {
+      fs::copy_file(kDataDir + "/codes/" + c.code + ".txt", folder + "/" + c.code + ".txt");
+    }
+    // Files written just now are read again at every lookup until they are
+    // safely older than the reads; an installed file is long settled.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
   std::string root;
 };
 
@@ -70,7 +88,7 @@ BenchDevice& device() {
 }
 
 void BM_WarmOurs(benchmark::State& state) {
-  device();
+  device().installFiles(state.range(1) != 0);
   phoneNumber = NSString::fromUtf8(kCases[state.range(0)].number);
   initVals();
   for (auto _ : state) {
@@ -79,6 +97,7 @@ void BM_WarmOurs(benchmark::State& state) {
     benchmark::DoNotOptimize(area);
   }
   if (!objectAs<NSString>(area)) state.SkipWithError("no area found");
+  device().installFiles(false);
 }
 
 void BM_WarmPeer(benchmark::State& state) {
@@ -96,7 +115,10 @@ const bool registered = [] {
   for (int i = 0; i < 3; ++i) {
     const std::string code = kCases[i].code;
     benchmark::RegisterBenchmark(("BM_WarmOurs/" + code).c_str(), BM_WarmOurs)
-        ->Arg(i)
+        ->Args({i, 0})
+        ->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark(("BM_WarmOursInstalled/" + code).c_str(), BM_WarmOurs)
+        ->Args({i, 1})
         ->Unit(benchmark::kMicrosecond);
     benchmark::RegisterBenchmark(("BM_WarmPeer/" + code).c_str(), BM_WarmPeer)
         ->Arg(i)
@@ -232,14 +254,18 @@ int main(int argc, char** argv) {
     auto found = reporter.seconds.find(name);
     return found == reporter.seconds.end() ? -1.0 : found->second;
   };
-  for (const Case& c : kCases) {
-    const double ours = figure(std::string("BM_WarmOurs/") + c.code);
-    const double peer = figure(std::string("BM_WarmPeer/") + c.code);
-    if (ours > 0 && peer > 0) {
-      std::printf(
-          "warm lookup %-3s ours %6.2f us, libphonenumber %6.2f us: %5.1fx faster "
-          "(target >= 3x, ours <= 5 us)\n",
-          c.code, ours * 1e6, peer * 1e6, peer / ours);
+  for (const char* where : {"bundled", "installed"}) {
+    for (const Case& c : kCases) {
+      const std::string name =
+          where == std::string("bundled") ? "BM_WarmOurs/" : "BM_WarmOursInstalled/";
+      const double ours = figure(name + c.code);
+      const double peer = figure(std::string("BM_WarmPeer/") + c.code);
+      if (ours > 0 && peer > 0) {
+        std::printf(
+            "warm lookup %-3s %-9s ours %6.2f us, libphonenumber %6.2f us: %5.1fx faster "
+            "(target >= 3x, ours <= 5 us)\n",
+            c.code, where, ours * 1e6, peer * 1e6, peer / ours);
+      }
     }
   }
   const double ours = figure("BM_BulkOurs");

@@ -159,6 +159,7 @@ FileRead readCandidate(const std::string& path, const FileVersion& seen) {
 
 // One calling code's area-code file as last read.
 struct CachedFile {
+  std::u16string callingCode;
   std::string devicePath;
   std::string bundledPath;  // where the bundled copy lies; empty without resources
   FileVersion device;
@@ -176,6 +177,25 @@ struct CachedFile {
 std::vector<CachedFile> cachedFiles;
 uint64_t useCount = 0;
 uint64_t filesRead = 0;
+
+// The device root and resource folder under which the kept paths were formed.
+struct Places {
+  std::string root;
+  std::string resources;
+};
+Places formedUnder;
+
+// Drops every index when the device root or the resource folder changed since
+// the kept paths were formed, so a kept path is always the one the calling
+// code names now and a warm lookup need not form it again.
+void forgetIfMoved() {
+  if (host::deviceRoot() == formedUnder.root &&
+      host::mainBundleResourcePath() == formedUnder.resources) {
+    return;
+  }
+  cachedFiles.clear();
+  formedUnder = Places{host::deviceRoot(), host::mainBundleResourcePath()};
+}
 
 // The bundled copy's path, formed as the application's resource lookup forms
 // it, whether or not a file is there.
@@ -268,19 +288,19 @@ std::optional<std::u16string> loadAndLookUp(const std::string& code, CachedFile 
 
 std::optional<std::u16string> lookUpArea(std::u16string_view callingCode,
                                          std::u16string_view nationalNumber) {
+  forgetIfMoved();
   const std::string code = toUtf8(callingCode);
   CachedFile wanted;
-  wanted.devicePath = host::devicePath(areaCodeFilePath(callingCode));
-  wanted.bundledPath = bundledPathOf(code);
-  wanted.device = statVersion(wanted.devicePath);
-
   auto cached = std::find_if(cachedFiles.begin(), cachedFiles.end(), [&](const CachedFile& file) {
-    return file.devicePath == wanted.devicePath && file.bundledPath == wanted.bundledPath;
+    return file.callingCode == callingCode;
   });
   if (cached != cachedFiles.end()) {
+    // The paths were formed when the file was first read; the stats are
+    // taken now, as every lookup takes them.
+    wanted.device = statVersion(cached->devicePath);
     bool current = cached->settled && sameVersion(cached->device, wanted.device);
     if (current && cached->usedBundled) {
-      current = sameVersion(cached->bundled, statVersion(wanted.bundledPath));
+      current = sameVersion(cached->bundled, statVersion(cached->bundledPath));
     }
     if (current) {
       cached->lastUse = ++useCount;
@@ -290,7 +310,15 @@ std::optional<std::u16string> lookUpArea(std::u16string_view callingCode,
       return toUtf16(*found);
     }
     // A stale index goes before the file is read again, so two are never held.
+    wanted.callingCode = std::move(cached->callingCode);
+    wanted.devicePath = std::move(cached->devicePath);
+    wanted.bundledPath = std::move(cached->bundledPath);
     cachedFiles.erase(cached);
+  } else {
+    wanted.callingCode = callingCode;
+    wanted.devicePath = host::devicePath(areaCodeFilePath(callingCode));
+    wanted.bundledPath = bundledPathOf(code);
+    wanted.device = statVersion(wanted.devicePath);
   }
   try {
     return loadAndLookUp(code, std::move(wanted), nationalNumber);
@@ -304,6 +332,7 @@ std::optional<std::u16string> lookUpArea(std::u16string_view callingCode,
 void clearAreaCache() {
   cachedFiles.clear();
   cachedFiles.shrink_to_fit();
+  formedUnder = Places{};
 }
 
 uint64_t areaFilesRead() {
@@ -313,7 +342,8 @@ uint64_t areaFilesRead() {
 size_t areaCacheBytes() {
   size_t bytes = cachedFiles.capacity() * sizeof(CachedFile);
   for (const CachedFile& file : cachedFiles) {
-    bytes += areaIndexBytes(file.index) + file.devicePath.capacity() + file.bundledPath.capacity();
+    bytes += areaIndexBytes(file.index) + file.devicePath.capacity() + file.bundledPath.capacity() +
+             file.callingCode.capacity() * sizeof(char16_t);
   }
   return bytes;
 }

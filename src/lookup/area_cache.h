@@ -18,6 +18,11 @@
 // unreadable. Files are opened without blocking and read with read(), never
 // mapped, so a file truncated while in use cannot fault the host.
 //
+// The two paths of a calling code are formed when its file is first read and
+// kept with its index; when the device root or the application's resource
+// folder changes, every index is dropped, so a warm lookup forms no path and
+// its only system calls are its stats.
+//
 // At most kCachedAreaFiles indexes are kept, holding together at most
 // kAreaCacheBudget bytes (one index larger than that is kept alone); the least
 // recently used goes first. Nothing else is kept between lookups. Process-wide, main thread only;

@@ -1,6 +1,7 @@
 #include "lookup/normalise.h"
 
 #include <algorithm>
+#include <array>
 
 #include "host/foundation/messages.h"
 #include "lookup/country_tables.h"
@@ -11,10 +12,35 @@ bool formatting(char16_t c) {
   return c == u' ' || c == u'(' || c == u')' || c == u'-';
 }
 
+// The codes of callingCodeTrunkList in ascending order, and the length of
+// the longest.
+struct SortedCodes {
+  std::array<std::u16string_view, callingCodeTrunkList.size()> codes{};
+  size_t longest = 0;
+};
+
+const SortedCodes& sortedListedCodes() {
+  static const SortedCodes sorted = [] {
+    SortedCodes built;
+    std::transform(callingCodeTrunkList.begin(), callingCodeTrunkList.end(), built.codes.begin(),
+                   [](std::u16string_view entry) { return callingCodeOfEntry(entry); });
+    std::sort(built.codes.begin(), built.codes.end());
+    for (std::u16string_view code : built.codes)
+      built.longest = std::max(built.longest, code.size());
+    return built;
+  }();
+  return sorted;
+}
+
+// The code of callingCodeTrunkList that begins `digits`. The list is
+// prefix-free, so at most one code begins them, and finding it by halves among
+// the sorted codes gives what walking the list in its order gives.
 std::optional<std::u16string_view> listedCallingCodeAt(std::u16string_view digits) {
-  for (std::u16string_view entry : callingCodeTrunkList) {
-    std::u16string_view code = callingCodeOfEntry(entry);
-    if (digits.size() >= code.size() && digits.substr(0, code.size()) == code) return code;
+  const SortedCodes& sorted = sortedListedCodes();
+  for (size_t length = 1; length <= sorted.longest && length <= digits.size(); ++length) {
+    const std::u16string_view head = digits.substr(0, length);
+    auto found = std::lower_bound(sorted.codes.begin(), sorted.codes.end(), head);
+    if (found != sorted.codes.end() && *found == head) return *found;
   }
   return std::nullopt;
 }
@@ -45,7 +71,9 @@ NumberParts splitNumber(std::u16string_view number, const HomeCountry& home) {
   }
 
   if (digits.size() < parts.callingCode.size()) return NumberParts{parts.international, {}, {}};
-  parts.nationalNumber = digits.substr(parts.callingCode.size());
+  // The digits after the calling code become the national number in place.
+  digits.erase(0, parts.callingCode.size());
+  parts.nationalNumber = std::move(digits);
   if (!parts.international) {
     const std::u16string& trunk = ns::units(home.trunkPrefix);
     if (parts.nationalNumber.starts_with(trunk)) parts.nationalNumber.erase(0, trunk.size());

@@ -139,6 +139,18 @@ TEST_F(AreaCache, FilesThatCannotBeReadFallBackToTheBundledCopy) {
   }
 }
 
+TEST_F(AreaCache, AnotherResourceFolderIsUsedAtTheNextLookup) {
+  // Settled, so an index kept under the old folder would still look current.
+  letFilesSettle();
+  EXPECT_EQ(lookUp("020 7946"), "Bundled London");
+  fs::create_directories(device.root() + "/other-resources/codes");
+  device.writeFile("/other-resources/codes/44.txt", "4420|Other London\n");
+  host::setMainBundleResourcePath(device.root() + "/other-resources");
+  EXPECT_EQ(lookUp("020 7946"), "Other London");
+  host::setMainBundleResourcePath(device.root() + "/app-resources");
+  EXPECT_EQ(lookUp("020 7946"), "Bundled London");
+}
+
 TEST_F(AreaCache, FilesOverTheSizeLimitCountAsUnreadable) {
   writeCodes("44", "4420|Huge London\n");
   // Sparse: the size is there without the disk space.

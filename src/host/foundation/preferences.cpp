@@ -93,6 +93,9 @@ struct View {
   DiskState lastDisk;
   FileStamp lastStamp;
   bool trusted = false;
+  // Whether `values` are exactly what `lastDisk` holds: nothing was set since
+  // and the last synchronisation wrote nothing.
+  bool valuesAsRead = false;
   // Changes whenever the values may have changed (see preferencesGeneration).
   uint64_t generation = 0;
   // Changes since the last synchronisation, by key.
@@ -111,6 +114,59 @@ std::map<std::string, View>& views() {
 bool usableDomain(std::string_view domain) {
   return !domain.empty() && domain != "." && domain != ".." &&
          domain.find('/') == std::string_view::npos && domain.find('\0') == std::string_view::npos;
+}
+
+// The last domain asked for, with its file's path under the device root of
+// that moment and, once found, its view. A lookup asks for one domain several
+// times in a row; forming the path and searching the views each time would
+// cost more than the stat that checks the file.
+struct LastDomain {
+  bool valid = false;
+  std::string domain;
+  std::string root;
+  std::string path;      // empty when the domain names no file
+  View* view = nullptr;  // views() keeps its nodes until resetPreferenceViews
+};
+
+LastDomain& lastDomain() {
+  static LastDomain last;
+  return last;
+}
+
+// The file of `domain` (the empty text when it names none), formed again only
+// when the domain or the device root changed. The reference stays valid until
+// another domain or root is asked for.
+const std::string& pathOf(std::string_view domain) {
+  LastDomain& last = lastDomain();
+  if (last.valid && last.domain == domain && last.root == host::deviceRoot()) return last.path;
+  last.valid = false;
+  last.view = nullptr;
+  last.domain.assign(domain);
+  last.root = host::deviceRoot();
+  last.path.clear();
+  if (usableDomain(domain)) {
+    std::string devicePathOfFile(kPreferencesFolder);
+    devicePathOfFile += domain;
+    devicePathOfFile += ".plist";
+    last.path = host::devicePath(devicePathOfFile);
+  }
+  last.valid = true;
+  return last.path;
+}
+
+// The view kept for `path` when it is the last domain's, else nullptr.
+View* lastView(const std::string& path) {
+  const LastDomain& last = lastDomain();
+  // Callers mostly pass the kept path itself, which needs no comparing.
+  return last.valid && last.view && (&path == &last.path || last.path == path) ? last.view
+                                                                               : nullptr;
+}
+
+// Remembers `view` as the last domain's when `path` is its file.
+View& rememberView(const std::string& path, View& view) {
+  LastDomain& last = lastDomain();
+  if (last.valid && last.path == path) last.view = &view;
+  return view;
 }
 
 // Reads the file without ever blocking on it (a FIFO is unreadable, not a
@@ -143,11 +199,17 @@ void touch(View& view) {
   view.generation = ++lastGeneration;
 }
 
-// The file as it is now: what `view` read last time when the file is provably
-// the same version, else read afresh (and remembered for next time).
-DiskState currentDisk(const std::string& path, View& view) {
-  const FileStamp before = stampOf(path);
-  if (view.trusted && before == view.lastStamp) return view.lastDisk;
+// Whether the file, whose stamp is now `stamp`, is provably the version
+// `view` read last time.
+bool unchangedSinceRead(const View& view, const FileStamp& stamp) {
+  return view.trusted && stamp == view.lastStamp;
+}
+
+// The file as it is now, `before` being its stamp taken just now: what `view`
+// read last time when the file is provably the same version, else read afresh
+// (and remembered for next time).
+DiskState currentDisk(const std::string& path, View& view, const FileStamp& before) {
+  if (unchangedSinceRead(view, before)) return view.lastDisk;
   const int64_t readAt = nowNs();
   touch(view);
   DiskState disk = readDisk(path);
@@ -166,13 +228,15 @@ void noteDisk(View& view, const DiskState& disk) {
 
 // The view of the domain whose file is `path`, read from the file on first use.
 View& viewFor(const std::string& path) {
+  if (View* known = lastView(path)) return *known;
   auto found = views().find(path);
-  if (found != views().end()) return found->second;
+  if (found != views().end()) return rememberView(path, found->second);
   View& view = views()[path];
-  DiskState disk = currentDisk(path, view);
+  DiskState disk = currentDisk(path, view, stampOf(path));
   noteDisk(view, disk);
   view.values = std::move(disk.entries);
-  return view;
+  view.valuesAsRead = true;
+  return rememberView(path, view);
 }
 
 // A few words for a failed system call, in the words of host::FileProblem.
@@ -321,7 +385,10 @@ bool keepUnreadable(View& view, const DiskState& disk) {
   for (const auto& [key, change] : view.pending) {
     if (change.value) view.values[key] = change.value;
   }
-  if (view.pending.empty()) return true;
+  if (view.pending.empty()) {
+    view.valuesAsRead = true;
+    return true;
+  }
   view.storeError = disk.reason;
   return false;
 }
@@ -330,12 +397,20 @@ bool keepUnreadable(View& view, const DiskState& disk) {
 // failure the reason is left in the view's storeError.
 bool synchronize(const std::string& path) {
   // No need to read the file for the view first: it is read below.
-  View& view = views()[path];
+  View* known = lastView(path);
+  View& view = known ? *known : rememberView(path, views()[path]);
   view.storeError.clear();
+
+  // Nothing to store and the file provably the version read last time: the
+  // view already holds what the file holds, and this one stat was all the
+  // work. This is what a lookup meets while nothing changed.
+  const FileStamp stamp = stampOf(path);
+  if (view.pending.empty() && view.valuesAsRead && unchangedSinceRead(view, stamp)) return true;
+  view.valuesAsRead = false;
 
   // A first look without the lock (files are only ever replaced whole): when
   // nothing would change, there is nothing to lock, create or write.
-  DiskState disk = currentDisk(path, view);
+  DiskState disk = currentDisk(path, view, stamp);
   if (disk.kind == DiskState::Kind::unreadable) return keepUnreadable(view, disk);
   bool changed = false;
   NSDictionary::Entries merged = merge(disk, view, changed);
@@ -346,7 +421,7 @@ bool synchronize(const std::string& path) {
       return false;
     }
     view.trusted = false;  // read afresh under the lock
-    disk = currentDisk(path, view);
+    disk = currentDisk(path, view, stampOf(path));
     merged = merge(disk, view, changed);
     if (changed) {
       if (disk.kind == DiskState::Kind::unreadable) return keepUnreadable(view, disk);
@@ -366,19 +441,22 @@ bool synchronize(const std::string& path) {
   noteDisk(view, disk);
   view.values = std::move(merged);
   view.pending.clear();
+  // Without a write the merge changed nothing: the values are the file's.
+  view.valuesAsRead = !changed;
   return true;
 }
 
 }  // namespace
 
 bool CFPreferencesAppSynchronize(std::string_view domain) {
-  std::string path;
+  const std::string* path = nullptr;
   try {
-    path = host::preferencesPath(domain);
-    if (path.empty()) return false;
-    return synchronize(path);
+    path = &pathOf(domain);
+    if (path->empty()) return false;
+    return synchronize(*path);
   } catch (...) {
-    if (auto found = views().find(path); found != views().end()) {
+    auto found = path ? views().find(*path) : views().end();
+    if (found != views().end()) {
       found->second.storeError = "out of memory";
     }
     return false;
@@ -387,7 +465,7 @@ bool CFPreferencesAppSynchronize(std::string_view domain) {
 
 id CFPreferencesCopyAppValue(std::string_view key, std::string_view domain) {
   try {
-    std::string path = host::preferencesPath(domain);
+    const std::string& path = pathOf(domain);
     if (path.empty()) return nil;
     const View& view = viewFor(path);
     auto found = view.values.find(std::string(key));
@@ -399,7 +477,7 @@ id CFPreferencesCopyAppValue(std::string_view key, std::string_view domain) {
 
 id CFPreferencesCopyKeyList(std::string_view domain) {
   try {
-    std::string path = host::preferencesPath(domain);
+    const std::string& path = pathOf(domain);
     if (path.empty()) return nil;
     const View& view = viewFor(path);
     if (view.values.empty()) return nil;
@@ -420,7 +498,7 @@ namespace {
 void setPending(std::string_view key, const id& value, bool conditional, const id& expected,
                 std::string_view domain) {
   try {
-    std::string path = host::preferencesPath(domain);
+    const std::string& path = pathOf(domain);
     if (path.empty()) return;
     View& view = viewFor(path);
     std::string name(key);
@@ -429,6 +507,7 @@ void setPending(std::string_view key, const id& value, bool conditional, const i
     } else {
       view.values.erase(name);
     }
+    view.valuesAsRead = false;
     view.pending[name] = Pending{value, conditional, expected};
     touch(view);
   } catch (...) {
@@ -445,11 +524,7 @@ namespace host {
 
 std::string preferencesPath(std::string_view domain) {
   try {
-    if (!usableDomain(domain)) return {};
-    std::string devicePathOfFile(kPreferencesFolder);
-    devicePathOfFile += domain;
-    devicePathOfFile += ".plist";
-    return devicePath(devicePathOfFile);
+    return pathOf(domain);
   } catch (...) {
     return {};
   }
@@ -462,7 +537,7 @@ void setAppValueIfStill(std::string_view key, const id& value, const id& expecte
 
 PreferencesFile preferencesFile(std::string_view domain) {
   try {
-    std::string path = preferencesPath(domain);
+    const std::string& path = pathOf(domain);
     if (path.empty()) return {PreferencesFile::State::unreadable, "no such domain"};
     const View& view = viewFor(path);
     switch (view.fileKind) {
@@ -482,7 +557,7 @@ PreferencesFile preferencesFile(std::string_view domain) {
 
 uint64_t preferencesGeneration(std::string_view domain) {
   try {
-    std::string path = preferencesPath(domain);
+    const std::string& path = pathOf(domain);
     return path.empty() ? 0 : viewFor(path).generation;
   } catch (...) {
     return 0;
@@ -491,7 +566,7 @@ uint64_t preferencesGeneration(std::string_view domain) {
 
 std::string preferencesStoreError(std::string_view domain) {
   try {
-    std::string path = preferencesPath(domain);
+    const std::string& path = pathOf(domain);
     if (path.empty()) return "no such domain";
     auto found = views().find(path);
     return found == views().end() ? std::string() : found->second.storeError;
@@ -501,6 +576,7 @@ std::string preferencesStoreError(std::string_view domain) {
 }
 
 void resetPreferenceViews() {
+  lastDomain().view = nullptr;
   views().clear();
 }
 

@@ -16,7 +16,9 @@
 // and a version whose times were not safely older than the moment it was read
 // (file times come from a coarse clock) counts as possibly changed. So every
 // change, even a same-size rewrite in place within one clock tick, is seen at
-// the next synchronisation, and an unchanged file costs one stat. Under an exclusive lock on
+// the next synchronisation, and an unchanged file with nothing pending costs
+// one stat and nothing else (the domain's path and view are kept from the
+// previous call while the domain and device root stay the same). Under an exclusive lock on
 // "<file>.lock" (folders are made as needed) it re-reads the file, applies the
 // pending changes key by key on top of what is there (so keys set by other
 // processes survive), writes the result atomically (temporary file

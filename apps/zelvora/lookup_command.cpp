@@ -2,10 +2,14 @@
 //
 // Each number goes the library's own way: into phoneNumber, area emptied,
 // initVals run. One line per number: the number as given, a tab, the area
-// (empty when none). Each answer is written out as soon as it is known, with
-// one write, so a program can drive the command line by line through pipes.
-#include <cstdio>
-#include <cstdlib>
+// (empty when none). Answers are written as soon as they are known: standard
+// input is read in chunks of whatever has arrived, and the answers to the
+// lines of one chunk go out together in one write. A program that sends one
+// line at a time through a pipe gets each answer at once; a file of numbers
+// is answered in few writes.
+#include <unistd.h>
+
+#include <cerrno>
 #include <iostream>
 #include <string>
 #include <string_view>
@@ -20,19 +24,32 @@
 namespace zelvora {
 namespace {
 
-void lookUpOne(std::string_view number, std::string& answer) {
+// Appends the answer line for `number` to `answers`.
+void lookUpOne(std::string_view number, std::string& answers) {
   phoneNumber = NSString::fromUtf8(number);
   area = nil;
   initVals();
-  answer.assign(number);
-  answer += '\t';
-  if (auto* found = objectAs<NSString>(area)) answer += toUtf8(found->units());
-  answer += '\n';
-  if (int error = writeOutput(answer.data(), answer.size()); error != 0) {
-    endAfterOutputFailure(error);
-  }
+  answers.append(number);
+  answers += '\t';
+  if (auto* found = objectAs<NSString>(area)) answers += toUtf8(found->units());
+  answers += '\n';
   phoneNumber = nil;
   area = nil;
+}
+
+void writeAnswers(std::string& answers) {
+  if (answers.empty()) return;
+  if (int error = writeOutput(answers.data(), answers.size()); error != 0) {
+    endAfterOutputFailure(error);
+  }
+  answers.clear();
+}
+
+// The line without its ending (LF, or CR LF).
+std::string_view withoutEnding(std::string_view line) {
+  if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  return line;
 }
 
 }  // namespace
@@ -49,24 +66,35 @@ int runLookup(const Arguments& arguments) {
     if (!problem.empty()) std::cerr << "zelvora: " << problem << '\n';
     toldNoHome = !problem.empty();
   };
-  std::string answer;
+  std::string answers;
   for (const auto& argument : arguments) {
-    if (argument == "-") {
-      // getline from the C library: buffered reads that still return each
-      // line as soon as it has arrived.
-      char* buffer = nullptr;
-      size_t capacity = 0;
-      ssize_t length;
-      while ((length = ::getline(&buffer, &capacity, stdin)) >= 0) {
-        std::string_view line(buffer, static_cast<size_t>(length));
-        if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        lookUpOne(line, answer);
-        tellNoHome();
+    if (argument != "-") {
+      lookUpOne(argument, answers);
+      writeAnswers(answers);
+      tellNoHome();
+      continue;
+    }
+    // `pending` holds what has arrived of lines not yet answered.
+    std::string pending;
+    char chunk[1 << 16];
+    for (;;) {
+      ssize_t got = ::read(STDIN_FILENO, chunk, sizeof chunk);
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) break;
+      pending.append(chunk, static_cast<size_t>(got));
+      size_t lineStart = 0;
+      for (size_t end; (end = pending.find('\n', lineStart)) != std::string::npos;
+           lineStart = end + 1) {
+        lookUpOne(withoutEnding(std::string_view(pending).substr(lineStart, end + 1 - lineStart)),
+                  answers);
       }
-      std::free(buffer);
-    } else {
-      lookUpOne(argument, answer);
+      pending.erase(0, lineStart);
+      writeAnswers(answers);
+      tellNoHome();
+    }
+    if (!pending.empty()) {
+      lookUpOne(withoutEnding(pending), answers);
+      writeAnswers(answers);
       tellNoHome();
     }
   }

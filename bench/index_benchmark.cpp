@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "allocation_counter.h"
+#include "bench_device.h"
 #include "host/foundation/device.h"
 #include "host/foundation/files.h"
 #include "host/foundation/messages.h"
@@ -77,40 +78,21 @@ const char* const kRecentNumbers[20] = {
 // A device whose data folder is empty at first, so the lookup reads the
 // bundled files as the application's resources, exactly as a fresh install
 // does; installFiles() copies the three files into the data folder.
-struct BenchDevice {
-  BenchDevice() {
-    root = (fs::temp_directory_path() / ("zelvora-index-bench-" + std::to_string(::getpid())))
-               .string();
-    fs::create_directories(root);
-    host::setDeviceRoot(root);
-    host::setDeviceRegion("CN");
-    host::setMainBundleResourcePath(kDataDir);
+bench::BenchDevice& device() {
+  static bench::BenchDevice instance("index", "CN");
+  static const bool prepared = [] {
     CFPreferencesSetAppValue(kRecentsKey, NSNumber::integer(20), kPrefsDomain);
-    CFPreferencesAppSynchronize(kPrefsDomain);
-  }
-  ~BenchDevice() {
-    std::error_code ignored;
-    fs::remove_all(root, ignored);
-  }
-  void installFiles(bool installed) {
-    const std::string folder = root + "/Library/Application Support/ZelvoraPro";
-    std::error_code ignored;
-    fs::remove_all(folder, ignored);
-    if (!installed) return;
-    fs::create_directories(folder);
-    for (const Case& c : kCases) {
-      fs::copy_file(kDataDir + "/codes/" + c.code + ".txt", folder + "/" + c.code + ".txt");
-    }
-    // Files written just now are read again at every lookup until they are
-    // safely older than the reads; an installed file is long settled.
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  std::string root;
-};
-
-BenchDevice& device() {
-  static BenchDevice instance;
+    return CFPreferencesAppSynchronize(kPrefsDomain);
+  }();
+  (void)prepared;
   return instance;
+}
+
+// Copies the cases' files into the data folder, or removes it.
+void installFiles(bool installed) {
+  std::vector<std::string> codes;
+  for (const Case& c : kCases) codes.push_back(c.code);
+  device().installFiles(installed, codes);
 }
 
 void lookUp(const char* number) {
@@ -121,7 +103,7 @@ void lookUp(const char* number) {
 
 void BM_WarmLookup(benchmark::State& state) {
   const bool installed = state.range(1) != 0;
-  device().installFiles(installed);
+  installFiles(installed);
   const Case& c = kCases[state.range(0)];
   lookUp(c.number);
   lookUp(c.number);
@@ -132,7 +114,7 @@ void BM_WarmLookup(benchmark::State& state) {
   }
   if (!objectAs<NSString>(area)) state.SkipWithError("no area found");
   state.SetLabel(std::string(c.code) + (installed ? ".txt in the data folder" : ".txt bundled"));
-  device().installFiles(false);
+  installFiles(false);
 }
 BENCHMARK(BM_WarmLookup)
     ->ArgsProduct({{0, 1, 2}, {1, 0}})
@@ -154,7 +136,7 @@ BENCHMARK(BM_PreferenceSyncOnly)->Unit(benchmark::kMicrosecond);
 // The file part alone: stats, the index and the area text.
 void BM_FilePartOnly(benchmark::State& state) {
   const bool installed = state.range(1) != 0;
-  device().installFiles(installed);
+  installFiles(installed);
   const Case& c = kCases[state.range(0)];
   lookUp(c.number);
   const std::u16string code = toUtf16(c.code);
@@ -167,7 +149,7 @@ void BM_FilePartOnly(benchmark::State& state) {
     benchmark::DoNotOptimize(found);
   }
   state.SetLabel(std::string(c.code) + (installed ? ".txt in the data folder" : ".txt bundled"));
-  device().installFiles(false);
+  installFiles(false);
 }
 BENCHMARK(BM_FilePartOnly)
     ->ArgsProduct({{0, 1, 2}, {1, 0}})
@@ -317,7 +299,7 @@ class FigureReporter : public benchmark::ConsoleReporter {
 };
 
 int syscallProbe(long lookups, const std::string& mode) {
-  device().installFiles(mode != "bundled");
+  installFiles(mode != "bundled");
   lookUp(kCases[0].number);
   lookUp(kCases[0].number);
   // The first lookup stored the derived home values; like the files, the

@@ -26,6 +26,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_device.h"
 #include "host/foundation/device.h"
 #include "host/foundation/values.h"
 #include "lookup/lookup.h"
@@ -52,43 +53,20 @@ const Case kCases[] = {
 
 // A device whose data folder is empty, so the bundled files are read as the
 // application's resources. Home region GB for both sides.
-struct BenchDevice {
-  BenchDevice() {
-    root =
-        (fs::temp_directory_path() / ("zelvora-peer-bench-" + std::to_string(::getpid()))).string();
-    fs::create_directories(root);
-    host::setDeviceRoot(root);
-    host::setDeviceRegion("GB");
-    host::setMainBundleResourcePath(kDataDir);
-  }
-  ~BenchDevice() {
-    std::error_code ignored;
-    fs::remove_all(root, ignored);
-  }
-  // Copies the three files into the data folder, or removes it.
-  void installFiles(bool installed) {
-    const std::string folder = root + "/Library/Application Support/ZelvoraPro";
-    std::error_code ignored;
-    fs::remove_all(folder, ignored);
-    if (!installed) return;
-    fs::create_directories(folder);
-    for (const Case& c : kCases) {
-      fs::copy_file(kDataDir + "/codes/" + c.code + ".txt", folder + "/" + c.code + ".txt");
-    }
-    // Files written just now are read again at every lookup until they are
-    // safely older than the reads; an installed file is long settled.
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  std::string root;
-};
-
-BenchDevice& device() {
-  static BenchDevice instance;
+bench::BenchDevice& device() {
+  static bench::BenchDevice instance("peer", "GB");
   return instance;
 }
 
+// Copies the cases' files into the data folder, or removes it.
+void installFiles(bool installed) {
+  std::vector<std::string> codes;
+  for (const Case& c : kCases) codes.push_back(c.code);
+  device().installFiles(installed, codes);
+}
+
 void BM_WarmOurs(benchmark::State& state) {
-  device().installFiles(state.range(1) != 0);
+  installFiles(state.range(1) != 0);
   phoneNumber = NSString::fromUtf8(kCases[state.range(0)].number);
   initVals();
   for (auto _ : state) {
@@ -97,7 +75,7 @@ void BM_WarmOurs(benchmark::State& state) {
     benchmark::DoNotOptimize(area);
   }
   if (!objectAs<NSString>(area)) state.SkipWithError("no area found");
-  device().installFiles(false);
+  installFiles(false);
 }
 
 void BM_WarmPeer(benchmark::State& state) {
@@ -146,7 +124,7 @@ const std::string& bulkNumbers() {
         if (key.size() > code.size()) prefixes[code].push_back(key.substr(code.size()));
       }
     }
-    std::string file = device().root + "/bulk-numbers.txt";
+    std::string file = device().root() + "/bulk-numbers.txt";
     std::ofstream out(file);
     for (size_t i = 0; i < kBulkNumbers; ++i) {
       const auto& [code, region] = countries[random() % countries.size()];
@@ -199,7 +177,7 @@ size_t linesAnswered(const std::string& output, size_t& withArea) {
 
 void bulk(benchmark::State& state, std::vector<std::string> arguments) {
   bulkNumbers();
-  const std::string output = device().root + "/bulk-answers.txt";
+  const std::string output = device().root() + "/bulk-answers.txt";
   for (auto _ : state) {
     const double seconds = runWithNumbers(arguments, output);
     if (seconds < 0) {
@@ -214,8 +192,8 @@ void bulk(benchmark::State& state, std::vector<std::string> arguments) {
 }
 
 void BM_BulkOurs(benchmark::State& state) {
-  fs::create_directories(device().root + "/bulk-device");
-  bulk(state, {kBinDir + "/zelvora", "--root", device().root + "/bulk-device", "--region", "GB",
+  fs::create_directories(device().root() + "/bulk-device");
+  bulk(state, {kBinDir + "/zelvora", "--root", device().root() + "/bulk-device", "--region", "GB",
                "lookup", "-"});
 }
 BENCHMARK(BM_BulkOurs)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <chrono>
 #include <cstring>
 #include <unordered_map>
 #if defined(__SSE2__)
@@ -81,12 +82,15 @@ struct NumericRecord {
   uint32_t head;  // offset of the line, where its skipped part begins
 };
 
-// What tells area texts apart quickly; see Builder::areaKeyOf.
-struct AreaKey {
-  uint64_t hash = 0;
-  uint64_t first = 0;
-  uint64_t last = 0;
+// An area text as the interning table compares it: its length and three words
+// of its bytes (see areaSlotOf), which for texts of up to 24 bytes (nearly
+// all) hold every byte, so that comparing them compares the texts.
+struct AreaWords {
+  uint64_t words[3] = {0, 0, 0};
+  uint64_t length = 0;
 };
+
+constexpr size_t kWordBytes = 3 * sizeof(uint64_t);
 
 struct TextRecord {
   std::u16string prefix;
@@ -103,61 +107,80 @@ struct Builder {
   size_t size;
   size_t skipped;
   AreaIndex& index;
+  // Differs from build to build: the clock and where the builder lies.
+  const uint64_t seed =
+      static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) *
+          0x9E3779B97F4A7C15ull ^
+      reinterpret_cast<uintptr_t>(this);
   // Whether numeric keys are expected in ascending order (as real files have
-  // them), and go straight into `keys` with their area numbers in keyAreas;
-  // the offset of the last key's first line is lastWinnerHead. A key out of
-  // order sets outOfOrder and ends the reading; the text is then read again
-  // with `ordered` false, every numeric key becoming a record in `numeric`
-  // to be sorted and settled at the end.
+  // them), and go straight into `groups` by digit count, each group then
+  // ascending; the offset of the last key's first line is lastWinnerHead. A
+  // key out of order sets outOfOrder and ends the reading; the text is then
+  // read again with `ordered` false, every numeric key becoming a record in
+  // `numeric` to be sorted and settled at the end.
   bool ordered = true;
   bool outOfOrder = false;
-  std::vector<uint64_t> keys;  // each the number its digits spell * 32 + digit count
-  uint64_t lastKey = 0;        // the last one as numericKey gives it
-  std::vector<uint32_t> keyAreas;
+  struct Group {
+    std::vector<uint64_t> values;  // the numbers the keys' digits spell
+    std::vector<uint32_t> areas;   // the area number of each
+  };
+  std::array<Group, kMaxNumericDigits + 1> groups;
+  bool anyKey = false;
+  uint64_t lastKey = 0;  // the last one as numericKey gives it
+  size_t lastDigits = 0;
   uint32_t lastWinnerHead = 0;
   std::vector<NumericRecord> numeric;
   std::vector<TextRecord> texts;
   // Numeric records whose skipped part has non-ASCII characters: the byte
   // length of that part, by the record's offset.
   std::unordered_map<uint32_t, uint32_t> unusualHeads;
-  std::vector<uint32_t> areaSlots;
-  std::vector<AreaKey> areaKeys;  // of each area text, by number
-  uint32_t lastAreaNumber = UINT32_MAX;
+  // The interning table: each slot the upper half of a text's hash and its
+  // area number plus one (0 marks an empty slot); the texts' words by area
+  // number in areaWords. Both stay small enough for the first-level cache.
+  std::vector<uint64_t> areaSlots;
+  std::vector<AreaWords> areaWords;
+  uint32_t areaCount = 0;
 
   uint32_t offset(const Byte* p) const { return static_cast<uint32_t>(p - base); }
 
+  // The number of an area text, adding it when new: open addressing, at most
+  // a quarter full, so that nearly every text is found at its first slot.
   uint32_t areaNumber(const Byte* begin, const Byte* end) {
     const std::string_view text(reinterpret_cast<const char*>(begin),
                                 static_cast<size_t>(end - begin));
-    const AreaKey key = areaKeyOf(text);
-    // Neighbouring lines often share their area text.
-    if (lastAreaNumber != UINT32_MAX && sameArea(lastAreaNumber, text, key)) return lastAreaNumber;
-    lastAreaNumber = internArea(text, key);
-    return lastAreaNumber;
+    if (4 * (static_cast<size_t>(areaCount) + 1) > areaSlots.size()) growAreaSlots();
+    const AreaWords key = areaWordsOf(text);
+    const uint64_t hash = hashOf(key, text);
+    const uint64_t tag = hash & ~uint64_t{0xFFFFFFFF};
+    const size_t mask = areaSlots.size() - 1;
+    for (size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+      const uint64_t held = areaSlots[slot];
+      if (held == 0) {
+        areaSlots[slot] = tag | ++areaCount;
+        areaWords.push_back(key);
+        index.areaStarts.push_back(static_cast<uint32_t>(index.areaTexts.size()));
+        index.areaTexts.append(text);
+        return areaCount - 1;
+      }
+      if ((held & ~uint64_t{0xFFFFFFFF}) != tag) continue;
+      const uint32_t area = static_cast<uint32_t>(held) - 1;
+      const AreaWords& words = areaWords[area];
+      const uint64_t differ = (words.words[0] ^ key.words[0]) | (words.words[1] ^ key.words[1]) |
+                              (words.words[2] ^ key.words[2]) | (words.length ^ key.length);
+      if (differ == 0 && (text.size() <= kWordBytes || storedArea(area) == text)) return area;
+    }
   }
 
-  // The number of an area text, adding it when new: open addressing over
-  // area numbers plus one, at most half full.
-  uint32_t internArea(std::string_view text, const AreaKey& key) {
-    if (areaSlots.empty() || 2 * (areaKeys.size() + 1) > areaSlots.size()) {
-      std::vector<uint32_t> grown(areaSlots.empty() ? 256 : areaSlots.size() * 2, 0);
-      for (uint32_t area = 0; area < areaKeys.size(); ++area) {
-        size_t slot = areaKeys[area].hash & (grown.size() - 1);
-        while (grown[slot] != 0) slot = (slot + 1) & (grown.size() - 1);
-        grown[slot] = area + 1;
-      }
-      areaSlots = std::move(grown);
+  [[gnu::noinline]] void growAreaSlots() {
+    std::vector<uint64_t> grown(areaSlots.empty() ? 2048 : areaSlots.size() * 2, 0);
+    const size_t mask = grown.size() - 1;
+    for (uint32_t area = 0; area < areaCount; ++area) {
+      const uint64_t hash = hashOf(areaWords[area], storedArea(area));
+      size_t slot = hash & mask;
+      while (grown[slot] != 0) slot = (slot + 1) & mask;
+      grown[slot] = (hash & ~uint64_t{0xFFFFFFFF}) | (area + 1);
     }
-    size_t slot = key.hash & (areaSlots.size() - 1);
-    for (; areaSlots[slot] != 0; slot = (slot + 1) & (areaSlots.size() - 1)) {
-      if (sameArea(areaSlots[slot] - 1, text, key)) return areaSlots[slot] - 1;
-    }
-    const uint32_t area = static_cast<uint32_t>(areaKeys.size());
-    areaSlots[slot] = area + 1;
-    areaKeys.push_back(key);
-    index.areaStarts.push_back(static_cast<uint32_t>(index.areaTexts.size()));
-    index.areaTexts.append(text);
-    return area;
+    areaSlots = std::move(grown);
   }
 
   std::string_view storedArea(uint32_t area) const {
@@ -168,59 +191,42 @@ struct Builder {
     return std::string_view(index.areaTexts).substr(begin, end - begin);
   }
 
-  bool sameArea(uint32_t area, std::string_view text, const AreaKey& key) const {
-    const AreaKey& stored = areaKeys[area];
-    if (stored.hash != key.hash) return false;
-    const std::string_view storedText = storedArea(area);
-    if (storedText.size() != text.size()) return false;
-    // Two words hold every byte of a text of 8 to 16 bytes.
-    if (text.size() >= 8 && text.size() <= 16) {
-      return stored.first == key.first && stored.last == key.last;
-    }
-    return storedText == text;
-  }
-
-  // A text's hash; for texts of 8 to 16 bytes (most area texts) also its
-  // first and last eight bytes, which together hold every byte, hashed side
-  // by side. Longer texts are hashed a word at a time, the last overlapping.
-  static AreaKey areaKeyOf(std::string_view text) {
+  // The length and three words of a text: of 16 bytes or more its first,
+  // second and last eight bytes; of 8 to 15 its first and last eight; of
+  // fewer its bytes in the first word.
+  static AreaWords areaWordsOf(std::string_view text) {
     const char* p = text.data();
     const size_t size = text.size();
-    AreaKey key;
-    uint64_t hash = size * 0x9E3779B97F4A7C15ull;
-    if (size >= 8 && size <= 16) {
-      std::memcpy(&key.first, p, 8);
-      std::memcpy(&key.last, p + size - 8, 8);
-      hash = ((key.first + size) * 0x9E3779B97F4A7C15ull) ^
-             std::rotl(key.last * 0xFF51AFD7ED558CCDull, 29);
-    } else {
-      auto mix = [&hash](uint64_t word) {
+    AreaWords key;
+    key.length = size;
+    if (size >= 8) {
+      std::memcpy(&key.words[0], p, 8);
+      std::memcpy(&key.words[size >= 16 ? 2 : 1], p + size - 8, 8);
+      if (size >= 16) std::memcpy(&key.words[1], p + 8, 8);
+    } else if (size > 0) {
+      std::memcpy(&key.words[0], p, size);
+    }
+    return key;
+  }
+
+  // A hash of every byte (the words when they hold the whole text, else each
+  // word of it in turn) under this build's own seed, so that a crafted file
+  // cannot make many texts collide and the interning slow.
+  uint64_t hashOf(const AreaWords& key, std::string_view text) const {
+    uint64_t hash = (key.words[0] + key.length + seed) * 0x9E3779B97F4A7C15ull ^
+                    std::rotl(key.words[1] * 0xFF51AFD7ED558CCDull, 29) ^
+                    std::rotl(key.words[2] * 0xC4CEB9FE1A85EC53ull, 47);
+    if (text.size() > kWordBytes) {
+      for (size_t at = 0; at + 8 < text.size(); at += 8) {
+        uint64_t word;
+        std::memcpy(&word, text.data() + at, 8);
         hash = (hash ^ word) * 0xFF51AFD7ED558CCDull;
         hash ^= hash >> 32;
-      };
-      if (size >= 8) {
-        uint64_t word;
-        for (size_t at = 0; at + 8 < size; at += 8) {
-          std::memcpy(&word, p + at, 8);
-          mix(word);
-        }
-        std::memcpy(&word, p + size - 8, 8);
-        mix(word);
-      } else if (size >= 4) {
-        uint32_t first;
-        uint32_t last;
-        std::memcpy(&first, p, 4);
-        std::memcpy(&last, p + size - 4, 4);
-        mix((uint64_t{first} << 32) | last);
-      } else if (size > 0) {
-        mix(uint64_t{static_cast<Byte>(p[0])} << 16 |
-            uint64_t{static_cast<Byte>(p[size / 2])} << 8 | static_cast<Byte>(p[size - 1]));
       }
     }
     hash ^= hash >> 32;
     hash *= 0xC4CEB9FE1A85EC53ull;
-    key.hash = hash ^ (hash >> 29);
-    return key;
+    return hash ^ (hash >> 29);
   }
 
   // One record, without its terminator; `firstBar` and `lastBar` are its
@@ -306,15 +312,19 @@ struct Builder {
     const uint64_t key = numericKey(value, digits);
     const NumericRecord record{key, area, head};
     if (ordered) {
-      if (!keys.empty() && lastKey == key) {
-        if (sameHead(NumericRecord{key, 0, lastWinnerHead}, record)) keyAreas.back() = area;
+      if (anyKey && lastKey == key) {
+        if (sameHead(NumericRecord{key, 0, lastWinnerHead}, record)) {
+          groups[lastDigits].areas.back() = area;
+        }
         if (head != lastWinnerHead) unusualHeads.erase(head);
         return;
       }
-      if (keys.empty() || lastKey < key) {
-        keys.push_back(value << 5 | digits);
+      if (!anyKey || lastKey < key) {
+        groups[digits].values.push_back(value);
+        groups[digits].areas.push_back(area);
+        anyKey = true;
         lastKey = key;
-        keyAreas.push_back(area);
+        lastDigits = digits;
         lastWinnerHead = head;
         return;
       }
@@ -443,41 +453,37 @@ struct Builder {
     }
   }
 
-  // Moves the numeric keys, sorted as digit strings, into the index's compact
-  // form: grouped by digit count (a counting sort, which keeps each group
-  // sorted), as 32-bit numbers up to nine digits, and with 16-bit area
+  // Moves the numeric keys into the index's compact form: the groups back
+  // to back, as 32-bit numbers up to nine digits, and with 16-bit area
   // numbers when there are few enough area texts.
   void storeNumericKeys() {
-    std::array<uint32_t, kMaxNumericDigits + 2> starts{};
-    for (uint64_t key : keys) ++starts[(key & 31) + 1];
-    for (size_t n = 1; n < starts.size(); ++n) starts[n] += starts[n - 1];
-    index.keyStarts = starts;
-    index.narrowKeys.resize(starts[kNarrowDigits + 1]);
-    index.wideKeys.resize(keys.size() - starts[kNarrowDigits + 1]);
-    const bool smallAreas = areaKeys.size() <= 0x10000;
-    if (smallAreas) {
-      index.smallAreas.resize(keys.size());
-    } else {
-      index.areas.resize(keys.size());
+    size_t count = 0;
+    size_t narrow = 0;
+    for (size_t n = 0; n < groups.size(); ++n) {
+      index.keyStarts[n] = static_cast<uint32_t>(count);
+      count += groups[n].values.size();
+      if (n <= kNarrowDigits) narrow = count;
+      if (!groups[n].values.empty()) index.numericLengths |= uint32_t{1} << n;
     }
-    for (size_t i = 0; i < keys.size(); ++i) {
-      const size_t digits = keys[i] & 31;
-      const uint32_t at = starts[digits]++;
-      const uint64_t value = keys[i] >> 5;
-      if (digits <= kNarrowDigits) {
-        index.narrowKeys[at] = static_cast<uint32_t>(value);
+    index.keyStarts[groups.size()] = static_cast<uint32_t>(count);
+    index.narrowKeys.reserve(narrow);
+    index.wideKeys.reserve(count - narrow);
+    const bool smallAreas = areaCount <= 0x10000;
+    (smallAreas ? index.smallAreas.reserve(count) : index.areas.reserve(count));
+    for (size_t n = 0; n < groups.size(); ++n) {
+      Group& group = groups[n];
+      if (n <= kNarrowDigits) {
+        index.narrowKeys.insert(index.narrowKeys.end(), group.values.begin(), group.values.end());
       } else {
-        index.wideKeys[at - index.narrowKeys.size()] = value;
+        index.wideKeys.insert(index.wideKeys.end(), group.values.begin(), group.values.end());
       }
       if (smallAreas) {
-        index.smallAreas[at] = static_cast<uint16_t>(keyAreas[i]);
+        index.smallAreas.insert(index.smallAreas.end(), group.areas.begin(), group.areas.end());
       } else {
-        index.areas[at] = keyAreas[i];
+        index.areas.insert(index.areas.end(), group.areas.begin(), group.areas.end());
       }
-      index.numericLengths |= uint32_t{1} << digits;
+      group = Group{};
     }
-    keys = {};
-    keyAreas = {};
   }
 
   void finish() {
@@ -485,15 +491,13 @@ struct Builder {
       std::sort(numeric.begin(), numeric.end(), [](const NumericRecord& a, const NumericRecord& b) {
         return a.key != b.key ? a.key < b.key : a.head < b.head;
       });
-      keys.reserve(numeric.size());
-      keyAreas.reserve(numeric.size());
       settle(
           numeric, [](const NumericRecord& a, const NumericRecord& b) { return a.key == b.key; },
           [&](const NumericRecord& record, uint32_t area) {
             const size_t digits = record.key & 31;
-            keys.push_back((record.key >> 5) / kPowersOfTen[kMaxNumericDigits - digits] << 5 |
-                           digits);
-            keyAreas.push_back(area);
+            groups[digits].values.push_back((record.key >> 5) /
+                                            kPowersOfTen[kMaxNumericDigits - digits]);
+            groups[digits].areas.push_back(area);
           });
       numeric = {};
     }
@@ -527,9 +531,6 @@ bool buildAreaIndex(std::string_view text, size_t skippedUnits, AreaIndex& index
   const Byte* bytes = reinterpret_cast<const Byte*>(text.data());
   {
     Builder builder(bytes, text.size(), skippedUnits, index);
-    // Roughly one key per 24 bytes in real files.
-    builder.keys.reserve(text.size() / 24 + 1);
-    builder.keyAreas.reserve(text.size() / 24 + 1);
     if (!builder.readRecords()) {
       index = AreaIndex{};
       return false;

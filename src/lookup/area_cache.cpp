@@ -289,16 +289,15 @@ std::optional<std::u16string> loadAndLookUp(const std::string& code, CachedFile 
 std::optional<std::u16string> lookUpArea(std::u16string_view callingCode,
                                          std::u16string_view nationalNumber) {
   forgetIfMoved();
-  const std::string code = toUtf8(callingCode);
-  CachedFile wanted;
   auto cached = std::find_if(cachedFiles.begin(), cachedFiles.end(), [&](const CachedFile& file) {
     return file.callingCode == callingCode;
   });
+  FileVersion device;
   if (cached != cachedFiles.end()) {
     // The paths were formed when the file was first read; the stats are
     // taken now, as every lookup takes them.
-    wanted.device = statVersion(cached->devicePath);
-    bool current = cached->settled && sameVersion(cached->device, wanted.device);
+    device = statVersion(cached->devicePath);
+    bool current = cached->settled && sameVersion(cached->device, device);
     if (current && cached->usedBundled) {
       current = sameVersion(cached->bundled, statVersion(cached->bundledPath));
     }
@@ -309,6 +308,11 @@ std::optional<std::u16string> lookUpArea(std::u16string_view callingCode,
       if (!found) return std::nullopt;
       return toUtf16(*found);
     }
+  }
+  const std::string code = toUtf8(callingCode);
+  CachedFile wanted;
+  wanted.device = device;
+  if (cached != cachedFiles.end()) {
     // A stale index goes before the file is read again, so two are never held.
     wanted.callingCode = std::move(cached->callingCode);
     wanted.devicePath = std::move(cached->devicePath);

@@ -30,7 +30,7 @@ std::optional<SettledHome> lastSettled;
 
 }  // namespace
 
-HomeCountry settleHomeCountry() {
+const HomeCountry& settleHomeCountry() {
   // loadPrefs synchronises the domain before it reads, which both stores any
   // change still pending and picks up what other processes stored; a second
   // synchronisation straight before it would only repeat that work.
@@ -76,6 +76,7 @@ HomeCountry settleHomeCountry() {
     home.trunkPrefix = NSString::make(u"");
   }
   CFPreferencesAppSynchronize(kPrefsDomain);
-  lastSettled = SettledHome{host::preferencesGeneration(kPrefsDomain), host::deviceRegion(), home};
-  return home;
+  lastSettled =
+      SettledHome{host::preferencesGeneration(kPrefsDomain), host::deviceRegion(), std::move(home)};
+  return lastSettled->home;
 }

@@ -15,6 +15,7 @@
 // It finishes by synchronising again. While neither the preferences (as their
 // view's generation tells) nor the device region changed since, the home
 // country settled last time is given again without deriving or writing.
+// The reference given stays valid until the next call.
 //
 // A preference value of the wrong kind raises NSException where it is first
 // tested (a "countryCode" that is not a text), leaving what was written so far.
@@ -35,4 +36,4 @@ struct HomeCountry {
   id trunkPrefix;
 };
 
-HomeCountry settleHomeCountry();
+const HomeCountry& settleHomeCountry();

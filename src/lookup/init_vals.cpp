@@ -9,7 +9,7 @@
 
 void initVals() {
   guarded([] {
-    HomeCountry home = settleHomeCountry();
+    const HomeCountry& home = settleHomeCountry();
 
     // The lookup works on its own copy of the number: phoneNumber stays as the
     // caller stored it, so looking the same number up again gives the same

@@ -79,82 +79,98 @@ int64_t clockNow() {
   return nanoseconds(now);
 }
 
-// The outcome of reading one candidate file.
-struct FileRead {
-  enum class Outcome {
-    text,      // read whole; `bytes` holds it
-    unusable,  // missing, not a regular file, too large or not allowed: shown by its stat
-    failed,    // a passing failure (I/O error, out of descriptors): try again next time
-  };
-  Outcome outcome = Outcome::unusable;
-  FileVersion version;  // of the file read, or as stat showed it
-  std::unique_ptr<char[]> bytes;
-  size_t size = 0;
-  std::string_view view() const { return {bytes.get(), size}; }
-};
-
 bool tooLarge(const FileVersion& version) {
   return static_cast<uint64_t>(version.size) > kAreaCodeFileSizeLimit;
 }
 
-// Reads the file at `path`, which `seen` describes. It is opened without
+// A candidate file, opened for reading.
+struct OpenedFile {
+  enum class Outcome {
+    opened,    // `fd` is open on a regular file of no more than the size limit
+    unusable,  // missing, not a regular file, too large or not allowed: shown by its stat
+    failed,    // a passing failure (I/O error, out of descriptors): try again next time
+  };
+  Outcome outcome = Outcome::unusable;
+  FileVersion version;  // of the file opened, or as stat showed it
+  int fd = -1;
+
+  OpenedFile() = default;
+  OpenedFile(const OpenedFile&) = delete;
+  OpenedFile& operator=(const OpenedFile&) = delete;
+  ~OpenedFile() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+// Opens the file at `path`, which `seen` describes. It is opened without
 // blocking (a FIFO put in its place since the stat cannot hold the lookup)
 // and checked again through the open descriptor.
-FileRead readCandidate(const std::string& path, const FileVersion& seen) {
-  FileRead read;
-  read.version = seen;
-  if (!seen.present || !S_ISREG(seen.mode) || tooLarge(seen)) return read;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) {
+void openCandidate(const std::string& path, const FileVersion& seen, OpenedFile& file) {
+  file.version = seen;
+  if (!seen.present || !S_ISREG(seen.mode) || tooLarge(seen)) return;
+  file.fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (file.fd < 0) {
     const bool lasting = errno == EACCES || errno == EPERM || errno == ENOENT || errno == ENOTDIR ||
                          errno == ELOOP || errno == ENXIO || errno == EISDIR;
-    if (!lasting) read.outcome = FileRead::Outcome::failed;
-    return read;
+    if (!lasting) file.outcome = OpenedFile::Outcome::failed;
+    return;
   }
   struct stat info {};
-  if (::fstat(fd, &info) != 0) {
-    ::close(fd);
-    read.outcome = FileRead::Outcome::failed;
-    return read;
+  if (::fstat(file.fd, &info) != 0) {
+    file.outcome = OpenedFile::Outcome::failed;
+    return;
   }
-  read.version = versionOf(info);
-  if (!S_ISREG(info.st_mode) || tooLarge(read.version)) {
-    ::close(fd);
-    return read;
-  }
-  // One spare byte shows the end of the file; a file that grew since it was
-  // measured is read on, up to the limit.
-  size_t capacity = static_cast<size_t>(info.st_size) + 1;
-  read.bytes.reset(new char[capacity]);
-  for (;;) {
-    if (read.size == capacity) {
-      if (capacity > kAreaCodeFileSizeLimit) {
-        ::close(fd);
-        read.bytes.reset();
-        read.size = 0;
-        return read;  // grew beyond the limit while read: too large
+  file.version = versionOf(info);
+  if (!S_ISREG(info.st_mode) || tooLarge(file.version)) return;
+  file.outcome = OpenedFile::Outcome::opened;
+}
+
+// An opened file read from its beginning, at most up to the size limit: a
+// file that grew beyond it while read counts as too large.
+class FileSource : public AreaTextSource {
+ public:
+  explicit FileSource(int fd) : fd_(fd) {}
+  ptrdiff_t read(char* into, size_t capacity) override {
+    for (;;) {
+      const ssize_t got = ::read(fd_, into, capacity);
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) return -1;
+      total_ += static_cast<uint64_t>(got);
+      if (total_ > kAreaCodeFileSizeLimit) {
+        tooLarge_ = true;
+        return -1;
       }
-      const size_t larger = std::min<size_t>(capacity * 2, kAreaCodeFileSizeLimit + 1);
-      std::unique_ptr<char[]> grown(new char[larger]);
-      std::copy(read.bytes.get(), read.bytes.get() + read.size, grown.get());
-      read.bytes = std::move(grown);
-      capacity = larger;
+      return got;
     }
-    const ssize_t got = ::read(fd, read.bytes.get() + read.size, capacity - read.size);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      ::close(fd);
-      read.bytes.reset();
-      read.size = 0;
-      read.outcome = FileRead::Outcome::failed;
-      return read;
-    }
-    if (got == 0) break;
-    read.size += static_cast<size_t>(got);
   }
-  ::close(fd);
-  read.outcome = FileRead::Outcome::text;
-  return read;
+  bool rewind() override {
+    total_ = 0;
+    return ::lseek(fd_, 0, SEEK_SET) == 0;
+  }
+  bool tooLarge() const { return tooLarge_; }
+
+ private:
+  int fd_;
+  uint64_t total_ = 0;
+  bool tooLarge_ = false;
+};
+
+// Reads the whole of `source`, a file of `size` bytes when opened, into
+// `bytes` (for a file too large to index). False when reading failed.
+bool readWhole(FileSource& source, uint64_t size, std::string& bytes) {
+  // One spare byte shows the end of the file; a file that grew since it was
+  // measured is read on, up to the limit the source keeps.
+  bytes.resize(static_cast<size_t>(size) + 1);
+  size_t got = 0;
+  for (;;) {
+    if (got == bytes.size()) bytes.resize(bytes.size() * 2);
+    const ptrdiff_t count = source.read(bytes.data() + got, bytes.size() - got);
+    if (count < 0) return false;
+    if (count == 0) break;
+    got += static_cast<size_t>(count);
+  }
+  bytes.resize(got);
+  return true;
 }
 
 // One calling code's area-code file as last read.
@@ -225,25 +241,47 @@ void evictBeyondLimits() {
 // direct scan of the number.
 struct Answer {
   bool usable = false;  // the file was read as UTF-8 text
+  bool failed = false;  // reading it failed in passing: try again next time
   std::optional<std::u16string> area;
 };
 
-Answer useText(const FileRead& read, size_t skipped, std::u16string_view nationalNumber,
+Answer useFile(OpenedFile& file, size_t skipped, std::u16string_view nationalNumber,
                CachedFile& entry, bool& cacheable) {
-  if (read.outcome != FileRead::Outcome::text) return {};
+  Answer answer;
+  if (file.outcome != OpenedFile::Outcome::opened) {
+    answer.failed = file.outcome == OpenedFile::Outcome::failed;
+    return answer;
+  }
   ++filesRead;
-  if (read.size > kIndexedFileSizeLimit) {
+  if (static_cast<uint64_t>(file.version.size) > kIndexedFileSizeLimit) {
     cacheable = false;
-    AreaScan scan = scanAreaCodes(read.view(), skipped, nationalNumber);
-    if (scan.result == AreaScan::Result::notUtf8) return {};
-    Answer answer{true, std::nullopt};
+    FileSource source(file.fd);
+    std::string text;
+    if (!readWhole(source, static_cast<uint64_t>(file.version.size), text)) {
+      // Grown beyond the limit while read, it is too large; anything else
+      // failed in passing.
+      answer.failed = !source.tooLarge();
+      return answer;
+    }
+    AreaScan scan = scanAreaCodes(text, skipped, nationalNumber);
+    if (scan.result == AreaScan::Result::notUtf8) return answer;
+    answer.usable = true;
     if (scan.result == AreaScan::Result::match) answer.area = toUtf16(scan.areaText);
     return answer;
   }
-  if (!buildAreaIndex(read.view(), skipped, entry.index)) return {};
+  FileSource source(file.fd);
+  switch (buildAreaIndex(source, skipped, entry.index)) {
+    case AreaIndexBuild::built:
+      break;
+    case AreaIndexBuild::notUtf8:
+      return answer;
+    case AreaIndexBuild::readFailed:
+      answer.failed = !source.tooLarge();
+      return answer;
+  }
   entry.hasText = true;
   entry.indexBytes = areaIndexBytes(entry.index);
-  Answer answer{true, std::nullopt};
+  answer.usable = true;
   if (auto found = findInAreaIndex(entry.index, nationalNumber)) answer.area = toUtf16(*found);
   return answer;
 }
@@ -255,11 +293,14 @@ std::optional<std::u16string> loadAndLookUp(const std::string& code, CachedFile 
   const size_t skipped = code.size();
   const int64_t readAt = clockNow();
   bool cacheable = true;
-  FileRead deviceRead = readCandidate(entry.devicePath, entry.device);
-  entry.device = deviceRead.version;
-  bool settled = deviceRead.outcome != FileRead::Outcome::failed;
-  Answer answer = useText(deviceRead, skipped, nationalNumber, entry, cacheable);
-  deviceRead = {};
+  Answer answer;
+  {
+    OpenedFile deviceFile;
+    openCandidate(entry.devicePath, entry.device, deviceFile);
+    entry.device = deviceFile.version;
+    answer = useFile(deviceFile, skipped, nationalNumber, entry, cacheable);
+  }
+  bool settled = !answer.failed;
   if (!answer.usable) {
     // The device file cannot be read as UTF-8: the application's copy is
     // read instead, and if that fails too there is no text.
@@ -268,10 +309,11 @@ std::optional<std::u16string> loadAndLookUp(const std::string& code, CachedFile 
     std::optional<std::string> resource = NSBundlePathForResource(code, "txt", "codes");
     if (resource && *resource != entry.bundledPath) settled = false;
     if (resource) {
-      FileRead bundledRead = readCandidate(*resource, entry.bundled);
-      entry.bundled = bundledRead.version;
-      settled = settled && bundledRead.outcome != FileRead::Outcome::failed;
-      answer = useText(bundledRead, skipped, nationalNumber, entry, cacheable);
+      OpenedFile bundledFile;
+      openCandidate(*resource, entry.bundled, bundledFile);
+      entry.bundled = bundledFile.version;
+      answer = useFile(bundledFile, skipped, nationalNumber, entry, cacheable);
+      settled = settled && !answer.failed;
     }
   }
   entry.settled = settled && settledBefore(entry.device, readAt) &&

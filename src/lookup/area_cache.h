@@ -16,7 +16,9 @@
 // cannot be read as UTF-8 the host application's bundled copy. A file that is
 // not a regular file, or larger than kAreaCodeFileSizeLimit, counts as
 // unreadable. Files are opened without blocking and read with read(), never
-// mapped, so a file truncated while in use cannot fault the host.
+// mapped, so a file truncated while in use cannot fault the host; a file to
+// be indexed is read a piece at a time into the index builder, never held
+// whole.
 //
 // The two paths of a calling code are formed when its file is first read and
 // kept with its index; when the device root or the application's resource

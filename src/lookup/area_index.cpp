@@ -5,6 +5,7 @@
 #include <bit>
 #include <chrono>
 #include <cstring>
+#include <memory>
 #include <unordered_map>
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -72,18 +73,8 @@ void classifyChunk(const Byte* chunk, uint64_t& ends, uint64_t& bars, uint64_t& 
 #endif
 }
 
-// A record waiting to be sorted into the index. Records keep file order.
-// A numeric record's skipped part is `skipped` bytes long, unless it is
-// listed in the builder's unusualHeads. The offset `head` also gives the
-// record's place in the file.
-struct NumericRecord {
-  uint64_t key;
-  uint32_t area;
-  uint32_t head;  // offset of the line, where its skipped part begins
-};
-
 // An area text as the interning table compares it: its length and three words
-// of its bytes (see areaSlotOf), which for texts of up to 24 bytes (nearly
+// of its bytes (see areaWordsOf), which for texts of up to 24 bytes (nearly
 // all) hold every byte, so that comparing them compares the texts.
 struct AreaWords {
   uint64_t words[3] = {0, 0, 0};
@@ -92,56 +83,103 @@ struct AreaWords {
 
 constexpr size_t kWordBytes = 3 * sizeof(uint64_t);
 
+// A numeric key waiting to be sorted into the index, when the keys of a text
+// are not in ascending order. `head` names the key's skipped part (see
+// Builder::headId); `order` is the record's place in the text.
+struct NumericRecord {
+  uint64_t key;
+  uint32_t area;
+  uint32_t head;
+  uint32_t order;
+};
+
 struct TextRecord {
   std::u16string prefix;
   uint32_t area;
   uint32_t head;
-  uint32_t headLength;
+};
+
+// How a text is read: with the numeric keys taken as they come, in
+// ascending order (as real files have them), or gathered and sorted at the
+// end; with 16-bit area numbers, or 32-bit ones for texts with more than
+// 65,536 area texts.
+struct BuildMode {
+  bool ordered = true;
+  bool wideAreas = false;
 };
 
 struct Builder {
-  Builder(const Byte* base, size_t size, size_t skipped, AreaIndex& index)
-      : base(base), size(size), skipped(skipped), index(index) {}
+  Builder(size_t skipped, AreaIndex& index, BuildMode mode)
+      : skipped(skipped), index(index), mode(mode) {}
 
-  const Byte* base;
-  size_t size;
   size_t skipped;
   AreaIndex& index;
-  // Differs from build to build: the clock and where the builder lies.
-  const uint64_t seed =
-      static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) *
-          0x9E3779B97F4A7C15ull ^
-      reinterpret_cast<uintptr_t>(this);
-  // Whether numeric keys are expected in ascending order (as real files have
-  // them), and go straight into `groups` by digit count, each group then
-  // ascending; the offset of the last key's first line is lastWinnerHead. A
-  // key out of order sets outOfOrder and ends the reading; the text is then
-  // read again with `ordered` false, every numeric key becoming a record in
-  // `numeric` to be sorted and settled at the end.
-  bool ordered = true;
+  BuildMode mode;
+  // Set when the text needs another mode than `mode`; the reading stops.
   bool outOfOrder = false;
-  struct Group {
-    std::vector<uint64_t> values;  // the numbers the keys' digits spell
-    std::vector<uint32_t> areas;   // the area number of each
-  };
-  std::array<Group, kMaxNumericDigits + 1> groups;
+  bool tooManyAreas = false;
+
+  // The last numeric key taken (as numericKey gives it), its digit count and
+  // the skipped part of its first line, while reading in order.
   bool anyKey = false;
-  uint64_t lastKey = 0;  // the last one as numericKey gives it
+  uint64_t lastKey = 0;
   size_t lastDigits = 0;
   uint32_t lastWinnerHead = 0;
   std::vector<NumericRecord> numeric;
   std::vector<TextRecord> texts;
-  // Numeric records whose skipped part has non-ASCII characters: the byte
-  // length of that part, by the record's offset.
-  std::unordered_map<uint32_t, uint32_t> unusualHeads;
+
+  // The distinct skipped parts of keys (nearly always one: the calling code),
+  // numbered as they are met; the last one met, to find it again at once.
+  std::unordered_map<std::string, uint32_t> heads;
+  std::string lastHead;
+  uint32_t lastHeadId = 0;
+
   // The interning table: each slot the upper half of a text's hash and its
   // area number plus one (0 marks an empty slot); the texts' words by area
   // number in areaWords. Both stay small enough for the first-level cache.
   std::vector<uint64_t> areaSlots;
   std::vector<AreaWords> areaWords;
   uint32_t areaCount = 0;
+  // Differs from build to build: the clock and where the builder lies.
+  const uint64_t seed =
+      static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) *
+          0x9E3779B97F4A7C15ull ^
+      reinterpret_cast<uintptr_t>(this);
 
-  uint32_t offset(const Byte* p) const { return static_cast<uint32_t>(p - base); }
+  // The number of a skipped part of `skipped` ASCII bytes at `begin`, when
+  // eight bytes can be read there: those of at most eight bytes are told
+  // apart by one word, compared with the last one's.
+  uint32_t shortHeadId(const Byte* begin) {
+    if (skipped > 8) return headId(begin, skipped);
+    uint64_t word;
+    std::memcpy(&word, begin, 8);
+    if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+    word &= skipped == 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * skipped)) - 1;
+    if (!knownShortHead || word != shortHead) {
+      shortHeadNumber = headId(begin, skipped);
+      shortHead = word;
+      knownShortHead = true;
+    }
+    return shortHeadNumber;
+  }
+  bool knownShortHead = false;
+  uint64_t shortHead = 0;
+  uint32_t shortHeadNumber = 0;
+
+  // The number of the skipped part [begin, begin + length).
+  uint32_t headId(const Byte* begin, size_t length) {
+    // Skipped parts are a few bytes: compared here byte by byte.
+    if (length == lastHead.size() && !heads.empty()) {
+      size_t same = 0;
+      while (same < length && begin[same] == static_cast<Byte>(lastHead[same])) ++same;
+      if (same == length) return lastHeadId;
+    }
+    const std::string_view head(reinterpret_cast<const char*>(begin), length);
+    auto [at, added] = heads.emplace(head, static_cast<uint32_t>(heads.size()));
+    lastHead = at->first;
+    lastHeadId = at->second;
+    return lastHeadId;
+  }
 
   // The number of an area text, adding it when new: open addressing, at most
   // a quarter full, so that nearly every text is found at its first slot.
@@ -211,7 +249,8 @@ struct Builder {
 
   // A hash of every byte (the words when they hold the whole text, else each
   // word of it in turn) under this build's own seed, so that a crafted file
-  // cannot make many texts collide and the interning slow.
+  // cannot make many texts collide and the interning slow. Its low bits pick
+  // the slot, its high ones are kept as the slot's tag.
   uint64_t hashOf(const AreaWords& key, std::string_view text) const {
     uint64_t hash = (key.words[0] + key.length + seed) * 0x9E3779B97F4A7C15ull ^
                     std::rotl(key.words[1] * 0xFF51AFD7ED558CCDull, 29) ^
@@ -224,14 +263,14 @@ struct Builder {
         hash ^= hash >> 32;
       }
     }
-    hash ^= hash >> 32;
-    hash *= 0xC4CEB9FE1A85EC53ull;
-    return hash ^ (hash >> 29);
+    return hash ^ (hash >> 32) ^ (hash >> 41);
   }
 
   // One record, without its terminator; `firstBar` and `lastBar` are its
-  // first and last "|", or null.
-  void line(const Byte* begin, const Byte* end, const Byte* firstBar, const Byte* lastBar) {
+  // first and last "|", or null. Bytes up to `readable` may be read past its
+  // end.
+  void line(const Byte* begin, const Byte* end, const Byte* firstBar, const Byte* lastBar,
+            const Byte* readable) {
     const Byte* keyEnd = firstBar ? firstBar : end;
     const Byte* area = lastBar ? lastBar + 1 : begin;
     // A key has at most as many UTF-16 code units as bytes.
@@ -239,7 +278,7 @@ struct Builder {
     bool asciiHead = true;
     for (size_t i = 0; i < skipped; ++i) asciiHead &= begin[i] < 0x80;
     const size_t digits = static_cast<size_t>(keyEnd - begin) - skipped;
-    if (asciiHead && digits <= 8 && keyEnd - digits + 8 <= base + size) {
+    if (asciiHead && digits <= 8 && keyEnd - digits + 8 <= readable) {
       // Up to eight digits at once: the bytes past the key are masked off.
       uint64_t word;
       std::memcpy(&word, begin + skipped, 8);
@@ -251,7 +290,8 @@ struct Builder {
           (((word & 0xF0F0F0F0F0F0F0F0ull) ^ 0x3030303030303030ull) & keep) == 0 &&
           ((low + 0x0606060606060606ull) & 0x1010101010101010ull & keep) == 0;
       if (allDigits) {
-        addNumeric(eightDigits(low & keep, digits), digits, areaNumber(area, end), offset(begin));
+        addNumeric(eightDigits(low & keep, digits), digits, areaNumber(area, end),
+                   shortHeadId(begin));
         return;
       }
     } else if (asciiHead && digits <= kMaxNumericDigits) {
@@ -263,7 +303,7 @@ struct Builder {
         value = value * 10 + digit;
       }
       if (p == keyEnd) {
-        addNumeric(value, digits, areaNumber(area, end), offset(begin));
+        addNumeric(value, digits, areaNumber(area, end), headId(begin, skipped));
         return;
       }
     }
@@ -293,16 +333,39 @@ struct Builder {
       p += sequence;
     }
     if (units < skipped) return;
-    const uint32_t headLength = static_cast<uint32_t>(headEnd - begin);
+    const uint32_t head = headId(begin, static_cast<size_t>(headEnd - begin));
     if (prefix.size() <= kMaxNumericDigits &&
         std::all_of(prefix.begin(), prefix.end(), [](char16_t c) { return isDigit(c); })) {
       uint64_t value = 0;
       for (char16_t c : prefix) value = value * 10 + (c - u'0');
-      if (headLength != skipped) unusualHeads[offset(begin)] = headLength;
-      addNumeric(value, prefix.size(), areaNumber(area, end), offset(begin));
+      addNumeric(value, prefix.size(), areaNumber(area, end), head);
       return;
     }
-    texts.push_back({std::move(prefix), areaNumber(area, end), offset(begin), headLength});
+    texts.push_back({std::move(prefix), areaNumber(area, end), head});
+  }
+
+  // Puts a key with its area number at the end of its group.
+  void take(uint64_t value, size_t digits, uint32_t area) {
+    AreaIndex::Group& group = index.groups[digits];
+    if (digits <= kShortDigits) {
+      // Values come in ascending order: each new value of the upper bits
+      // begins at the current count.
+      const uint64_t high = value >> 16;
+      while (group.shortStarts.size() <= high) {
+        group.shortStarts.push_back(static_cast<uint32_t>(group.keyCount));
+      }
+      group.shortKeys.push_back(static_cast<uint16_t>(value));
+    } else if (digits <= kNarrowDigits) {
+      group.narrowKeys.push_back(static_cast<uint32_t>(value));
+    } else {
+      group.wideKeys.push_back(value);
+    }
+    if (mode.wideAreas) {
+      group.areas.push_back(area);
+    } else {
+      group.smallAreas.push_back(static_cast<uint16_t>(area));
+    }
+    ++group.keyCount;
   }
 
   // Adds a record with a numeric key. In ascending order each goes straight
@@ -310,18 +373,24 @@ struct Builder {
   // text counts only when its skipped part is the same as the first's.
   void addNumeric(uint64_t value, size_t digits, uint32_t area, uint32_t head) {
     const uint64_t key = numericKey(value, digits);
-    const NumericRecord record{key, area, head};
-    if (ordered) {
+    if (mode.ordered) {
+      if (!mode.wideAreas && area > 0xFFFF) {
+        tooManyAreas = true;
+        return;
+      }
       if (anyKey && lastKey == key) {
-        if (sameHead(NumericRecord{key, 0, lastWinnerHead}, record)) {
-          groups[lastDigits].areas.back() = area;
+        if (head == lastWinnerHead) {
+          AreaIndex::Group& group = index.groups[lastDigits];
+          if (mode.wideAreas) {
+            group.areas.back() = area;
+          } else {
+            group.smallAreas.back() = static_cast<uint16_t>(area);
+          }
         }
-        if (head != lastWinnerHead) unusualHeads.erase(head);
         return;
       }
       if (!anyKey || lastKey < key) {
-        groups[digits].values.push_back(value);
-        groups[digits].areas.push_back(area);
+        take(value, digits, area);
         anyKey = true;
         lastKey = key;
         lastDigits = digits;
@@ -333,112 +402,152 @@ struct Builder {
     }
     // Lines in a row with the same key need only one record: the first line's
     // place with the last line's area text.
-    if (!numeric.empty() && numeric.back().key == key && sameHead(numeric.back(), record)) {
+    if (!numeric.empty() && numeric.back().key == key && numeric.back().head == head) {
       numeric.back().area = area;
-      unusualHeads.erase(head);
       return;
     }
-    numeric.push_back(record);
+    numeric.push_back({key, area, head, static_cast<uint32_t>(numeric.size())});
   }
 
-  uint32_t headLength(const NumericRecord& record) const {
-    if (unusualHeads.empty()) return static_cast<uint32_t>(skipped);
-    auto found = unusualHeads.find(record.head);
-    return found == unusualHeads.end() ? static_cast<uint32_t>(skipped) : found->second;
-  }
+  bool stopped() const { return outOfOrder || tooManyAreas; }
 
-  bool sameHead(const NumericRecord& a, const NumericRecord& b) const {
-    const uint32_t length = headLength(a);
-    return length == headLength(b) && std::memcmp(base + a.head, base + b.head, length) == 0;
-  }
-  bool sameHead(const TextRecord& a, const TextRecord& b) const {
-    return a.headLength == b.headLength &&
-           std::memcmp(base + a.head, base + b.head, a.headLength) == 0;
-  }
-
-  // Cuts the text into records as the scan does. False when it is not UTF-8.
-  bool readRecords() {
-    const Byte* end = base + size;
-    const Byte* lineStart = base;
-    const Byte* firstBar = nullptr;
-    const Byte* lastBar = nullptr;
-    const Byte* validatedTo = base;
+  // Cuts the text into records as the scan does, reading it through a buffer
+  // of `readSize` bytes. Lines are taken from the buffer as they are
+  // complete; what is left of an unfinished line moves to the buffer's front
+  // before more is read, and the buffer grows only when one line fills it.
+  // Classifying 64 bytes at a time, a block is taken once the three bytes
+  // after it are read too, so that a character begun in it can be checked
+  // whole.
+  AreaIndexBuild readRecords(AreaTextSource& source, size_t readSize) {
+    size_t capacity = std::max<size_t>(readSize, 1);
+    std::unique_ptr<Byte[]> buffer(new Byte[capacity]);
+    size_t filled = 0;     // bytes in the buffer
+    size_t scanned = 0;    // bytes classified
+    size_t lineStart = 0;  // where the unfinished line begins
+    // Its first and last "|" so far, as offsets plus one (0: none).
+    size_t firstBar = 0;
+    size_t lastBar = 0;
+    size_t validatedTo = 0;            // bytes up to here are known to be valid UTF-8
+    bool afterCarriageReturn = false;  // the last line ended with CR just before lineStart
+    bool atEnd = false;
     Byte padded[kChunk];
-    for (size_t offset = 0; offset < size; offset += kChunk) {
-      const size_t length = std::min(kChunk, size - offset);
-      const Byte* chunkStart = base + offset;
-      const Byte* chunk = chunkStart;
-      if (length < kChunk) {
-        // NUL padding is neither a line end, a bar nor non-ASCII.
-        std::memset(padded, 0, kChunk);
-        std::memcpy(padded, chunkStart, length);
-        chunk = padded;
+    for (;;) {
+      // Moves what is not done to the front, and reads on.
+      const size_t done = std::min(lineStart, scanned);
+      if (done > 0) {
+        std::memmove(buffer.get(), buffer.get() + done, filled - done);
+        filled -= done;
+        scanned -= done;
+        lineStart -= done;
+        if (firstBar) firstBar -= done;
+        if (lastBar) lastBar -= done;
+        validatedTo = validatedTo > done ? validatedTo - done : 0;
       }
-      uint64_t ends;
-      uint64_t bars;
-      uint64_t high;
-      classifyChunk(chunk, ends, bars, high);
-      if (high != 0) {
-        // Validate, finishing a sequence that runs on into the next chunk,
-        // and mark U+0085, U+2028 and U+2029 by their first byte.
-        const Byte* chunkEnd = chunkStart + length;
-        const Byte* p = std::max(validatedTo, chunkStart);
-        while (p < chunkEnd) {
-          if (*p < 0x80) {
-            ++p;
+      if (filled == capacity) {
+        const size_t larger = capacity * 2;
+        std::unique_ptr<Byte[]> grown(new Byte[larger]);
+        std::memcpy(grown.get(), buffer.get(), filled);
+        buffer = std::move(grown);
+        capacity = larger;
+      }
+      while (filled < capacity) {
+        const ptrdiff_t got =
+            source.read(reinterpret_cast<char*>(buffer.get()) + filled, capacity - filled);
+        if (got < 0) return AreaIndexBuild::readFailed;
+        if (got == 0) {
+          atEnd = true;
+          break;
+        }
+        filled += static_cast<size_t>(got);
+      }
+
+      const Byte* base = buffer.get();
+      const Byte* dataEnd = base + filled;
+      while (atEnd ? scanned < filled : scanned + kChunk + 3 <= filled) {
+        const size_t length = std::min(kChunk, filled - scanned);
+        const Byte* chunkStart = base + scanned;
+        const Byte* chunk = chunkStart;
+        if (length < kChunk) {
+          // NUL padding is neither a line end, a bar nor non-ASCII.
+          std::memset(padded, 0, kChunk);
+          std::memcpy(padded, chunkStart, length);
+          chunk = padded;
+        }
+        uint64_t ends;
+        uint64_t bars;
+        uint64_t high;
+        classifyChunk(chunk, ends, bars, high);
+        if (high != 0) {
+          // Validate, finishing a sequence that runs on into the next chunk,
+          // and mark U+0085, U+2028 and U+2029 by their first byte.
+          const Byte* chunkEnd = chunkStart + length;
+          const Byte* p = std::max(base + validatedTo, chunkStart);
+          while (p < chunkEnd) {
+            if (*p < 0x80) {
+              ++p;
+              continue;
+            }
+            char32_t codePoint;
+            const size_t sequence = host::decodeUtf8(p, dataEnd, codePoint);
+            if (sequence == 0) return AreaIndexBuild::notUtf8;
+            if (codePoint == 0x85 || codePoint == 0x2028 || codePoint == 0x2029) {
+              ends |= uint64_t{1} << (p - chunkStart);
+            }
+            p += sequence;
+          }
+          validatedTo = static_cast<size_t>(p - base);
+        }
+        // Each line end in turn; the bars of a line are the bars between its
+        // start and its end (those of earlier chunks carried in firstBar and
+        // lastBar).
+        uint64_t ended = 0;  // the bits of lines already ended
+        while (ends != 0) {
+          const int position = std::countr_zero(ends);
+          ends &= ends - 1;
+          const size_t at = scanned + static_cast<size_t>(position);
+          const Byte c = base[at];
+          const uint64_t through = position == 63 ? ~uint64_t{0} : (uint64_t{2} << position) - 1;
+          // The LF of a CR LF pair ends nothing: the CR already ended the line.
+          if (c == '\n' && at == lineStart && afterCarriageReturn) {
+            lineStart = at + 1;
+            afterCarriageReturn = false;
+            ended = through;
             continue;
           }
-          char32_t codePoint;
-          const size_t sequence = host::decodeUtf8(p, end, codePoint);
-          if (sequence == 0) return false;
-          if (codePoint == 0x85 || codePoint == 0x2028 || codePoint == 0x2029) {
-            ends |= uint64_t{1} << (p - chunkStart);
+          const uint64_t lineBars = bars & ~ended & (through >> 1);
+          size_t first = firstBar;
+          size_t last = lastBar;
+          if (lineBars != 0) {
+            if (!first) first = scanned + std::countr_zero(lineBars) + 1;
+            last = scanned + 63 - std::countl_zero(lineBars) + 1;
           }
-          p += sequence;
+          line(base + lineStart, base + at, first ? base + first - 1 : nullptr,
+               last ? base + last - 1 : nullptr, dataEnd);
+          if (stopped()) return AreaIndexBuild::built;
+          firstBar = lastBar = 0;
+          afterCarriageReturn = c == '\r';
+          lineStart = at + (c == 0xC2 ? 2 : c == 0xE2 ? 3 : 1);
+          ended = through;
         }
-        validatedTo = p;
+        if (const uint64_t rest = bars & ~ended; rest != 0) {
+          if (!firstBar) firstBar = scanned + std::countr_zero(rest) + 1;
+          lastBar = scanned + 63 - std::countl_zero(rest) + 1;
+        }
+        scanned += length;
       }
-      // Each line end in turn; the bars of a line are the bars between its
-      // start and its end (those of earlier chunks carried in firstBar and
-      // lastBar).
-      uint64_t done = 0;  // the bits of lines already ended
-      while (ends != 0) {
-        const int position = std::countr_zero(ends);
-        ends &= ends - 1;
-        const Byte* at = chunkStart + position;
-        const Byte c = *at;
-        const uint64_t through = position == 63 ? ~uint64_t{0} : (uint64_t{2} << position) - 1;
-        // The LF of a CR LF pair ends nothing: the CR already ended the line.
-        if (c == '\n' && at == lineStart && at != base && at[-1] == '\r') {
-          lineStart = at + 1;
-          done = through;
-          continue;
+      if (atEnd) {
+        if (lineStart < filled) {
+          line(base + lineStart, dataEnd, firstBar ? base + firstBar - 1 : nullptr,
+               lastBar ? base + lastBar - 1 : nullptr, dataEnd);
         }
-        const uint64_t lineBars = bars & ~done & (through >> 1);
-        const Byte* first = firstBar;
-        const Byte* last = lastBar;
-        if (lineBars != 0) {
-          if (!first) first = chunkStart + std::countr_zero(lineBars);
-          last = chunkStart + 63 - std::countl_zero(lineBars);
-        }
-        line(lineStart, at, first, last);
-        if (outOfOrder) return true;
-        firstBar = lastBar = nullptr;
-        lineStart = at + (c == 0xC2 ? 2 : c == 0xE2 ? 3 : 1);
-        done = through;
-      }
-      if (const uint64_t rest = bars & ~done; rest != 0) {
-        if (!firstBar) firstBar = chunkStart + std::countr_zero(rest);
-        lastBar = chunkStart + 63 - std::countl_zero(rest);
+        return AreaIndexBuild::built;
       }
     }
-    if (lineStart < end) line(lineStart, end, firstBar, lastBar);
-    return true;
   }
 
   // Of the records with one prefix (a run in an array sorted by prefix, then
-  // file order), the first
-  // gives the key, and the last with that same key gives the area text.
+  // text order), the first gives the key, and the last with that same key
+  // gives the area text.
   template <typename Record, typename SamePrefix, typename Emit>
   void settle(const std::vector<Record>& records, SamePrefix samePrefix, Emit emit) const {
     for (size_t first = 0; first < records.size();) {
@@ -446,62 +555,42 @@ struct Builder {
       uint32_t area = winner.area;
       size_t next = first + 1;
       for (; next < records.size() && samePrefix(records[next], winner); ++next) {
-        if (sameHead(records[next], winner)) area = records[next].area;
+        if (records[next].head == winner.head) area = records[next].area;
       }
       emit(winner, area);
       first = next;
     }
   }
 
-  // Moves the numeric keys into the index's compact form: the groups back
-  // to back, as 32-bit numbers up to nine digits, and with 16-bit area
-  // numbers when there are few enough area texts.
-  void storeNumericKeys() {
-    size_t count = 0;
-    size_t narrow = 0;
-    for (size_t n = 0; n < groups.size(); ++n) {
-      index.keyStarts[n] = static_cast<uint32_t>(count);
-      count += groups[n].values.size();
-      if (n <= kNarrowDigits) narrow = count;
-      if (!groups[n].values.empty()) index.numericLengths |= uint32_t{1} << n;
-    }
-    index.keyStarts[groups.size()] = static_cast<uint32_t>(count);
-    index.narrowKeys.reserve(narrow);
-    index.wideKeys.reserve(count - narrow);
-    const bool smallAreas = areaCount <= 0x10000;
-    (smallAreas ? index.smallAreas.reserve(count) : index.areas.reserve(count));
-    for (size_t n = 0; n < groups.size(); ++n) {
-      Group& group = groups[n];
-      if (n <= kNarrowDigits) {
-        index.narrowKeys.insert(index.narrowKeys.end(), group.values.begin(), group.values.end());
-      } else {
-        index.wideKeys.insert(index.wideKeys.end(), group.values.begin(), group.values.end());
-      }
-      if (smallAreas) {
-        index.smallAreas.insert(index.smallAreas.end(), group.areas.begin(), group.areas.end());
-      } else {
-        index.areas.insert(index.areas.end(), group.areas.begin(), group.areas.end());
-      }
-      group = Group{};
-    }
-  }
-
   void finish() {
-    if (!ordered) {
+    if (!mode.ordered) {
       std::sort(numeric.begin(), numeric.end(), [](const NumericRecord& a, const NumericRecord& b) {
-        return a.key != b.key ? a.key < b.key : a.head < b.head;
+        return a.key != b.key ? a.key < b.key : a.order < b.order;
       });
+      mode.wideAreas = areaCount > 0x10000;
       settle(
           numeric, [](const NumericRecord& a, const NumericRecord& b) { return a.key == b.key; },
           [&](const NumericRecord& record, uint32_t area) {
             const size_t digits = record.key & 31;
-            groups[digits].values.push_back((record.key >> 5) /
-                                            kPowersOfTen[kMaxNumericDigits - digits]);
-            groups[digits].areas.push_back(area);
+            take((record.key >> 5) / kPowersOfTen[kMaxNumericDigits - digits], digits, area);
           });
       numeric = {};
     }
-    storeNumericKeys();
+    for (size_t n = 0; n < index.groups.size(); ++n) {
+      AreaIndex::Group& group = index.groups[n];
+      if (group.keyCount > 0 && n <= kShortDigits) {
+        group.shortStarts.push_back(static_cast<uint32_t>(group.keyCount));
+      }
+      group.shortKeys.trim();
+      group.shortStarts.shrink_to_fit();
+      group.narrowKeys.trim();
+      group.wideKeys.trim();
+      group.smallAreas.trim();
+      group.areas.trim();
+      if (group.keyCount > 0) {
+        index.numericLengths |= uint32_t{1} << n;
+      }
+    }
     std::stable_sort(texts.begin(), texts.end(),
                      [](const TextRecord& a, const TextRecord& b) { return a.prefix < b.prefix; });
     settle(
@@ -524,31 +613,57 @@ std::string_view areaText(const AreaIndex& index, uint32_t area) {
   return std::string_view(index.areaTexts).substr(begin, index.areaStarts[area + 1] - begin);
 }
 
+// A text in memory, given in pieces.
+class MemorySource : public AreaTextSource {
+ public:
+  explicit MemorySource(std::string_view text) : text_(text) {}
+  ptrdiff_t read(char* into, size_t capacity) override {
+    const size_t count = std::min(capacity, text_.size() - at_);
+    std::memcpy(into, text_.data() + at_, count);
+    at_ += count;
+    return static_cast<ptrdiff_t>(count);
+  }
+  bool rewind() override {
+    at_ = 0;
+    return true;
+  }
+
+ private:
+  std::string_view text_;
+  size_t at_ = 0;
+};
+
 }  // namespace
 
-bool buildAreaIndex(std::string_view text, size_t skippedUnits, AreaIndex& index) {
-  index = AreaIndex{};
-  const Byte* bytes = reinterpret_cast<const Byte*>(text.data());
-  {
-    Builder builder(bytes, text.size(), skippedUnits, index);
-    if (!builder.readRecords()) {
-      index = AreaIndex{};
-      return false;
-    }
-    if (!builder.outOfOrder) {
-      builder.finish();
-      return true;
-    }
-  }
-  index = AreaIndex{};
-  Builder builder(bytes, text.size(), skippedUnits, index);
-  builder.ordered = false;
-  if (!builder.readRecords()) {
+AreaIndexBuild buildAreaIndex(AreaTextSource& source, size_t skippedUnits, AreaIndex& index,
+                              size_t readSize) {
+  // In order with small area numbers first, as real files are read; a text
+  // that needs more is read again in the mode it needs.
+  BuildMode mode;
+  for (;;) {
     index = AreaIndex{};
-    return false;
+    Builder builder(skippedUnits, index, mode);
+    const AreaIndexBuild result = builder.readRecords(source, readSize);
+    if (result != AreaIndexBuild::built) {
+      index = AreaIndex{};
+      return result;
+    }
+    if (!builder.stopped()) {
+      builder.finish();
+      return AreaIndexBuild::built;
+    }
+    if (builder.outOfOrder) mode.ordered = false;
+    if (builder.tooManyAreas) mode.wideAreas = true;
+    if (!source.rewind()) {
+      index = AreaIndex{};
+      return AreaIndexBuild::readFailed;
+    }
   }
-  builder.finish();
-  return true;
+}
+
+bool buildAreaIndex(std::string_view text, size_t skippedUnits, AreaIndex& index, size_t readSize) {
+  MemorySource source(text);
+  return buildAreaIndex(source, skippedUnits, index, readSize) == AreaIndexBuild::built;
 }
 
 std::optional<std::string_view> findInAreaIndex(const AreaIndex& index,
@@ -570,24 +685,26 @@ std::optional<std::string_view> findInAreaIndex(const AreaIndex& index,
   while (lengths != 0) {
     const size_t length = static_cast<size_t>(31 - std::countl_zero(lengths));
     lengths &= ~(uint32_t{1} << length);
-    size_t at = index.keyStarts[length];
-    size_t end = index.keyStarts[length + 1];
+    const AreaIndex::Group& group = index.groups[length];
+    size_t at;
     bool present;
-    if (length <= kNarrowDigits) {
-      const auto* keys = index.narrowKeys.data();
-      at = static_cast<size_t>(
-          std::lower_bound(keys + at, keys + end, static_cast<uint32_t>(values[length])) - keys);
-      present = at < end && keys[at] == values[length];
+    if (length <= kShortDigits) {
+      const uint64_t high = values[length] >> 16;
+      if (high + 1 >= group.shortStarts.size()) continue;
+      const uint16_t wanted = static_cast<uint16_t>(values[length]);
+      const size_t end = group.shortStarts[high + 1];
+      at = group.shortKeys.lowerBound(group.shortStarts[high], end, wanted);
+      present = at != end && group.shortKeys[at] == wanted;
+    } else if (length <= kNarrowDigits) {
+      const uint32_t wanted = static_cast<uint32_t>(values[length]);
+      at = group.narrowKeys.lowerBound(0, group.keyCount, wanted);
+      present = at != group.keyCount && group.narrowKeys[at] == wanted;
     } else {
-      const size_t narrow = index.narrowKeys.size();
-      const auto* keys = index.wideKeys.data();
-      at = static_cast<size_t>(
-               std::lower_bound(keys + at - narrow, keys + end - narrow, values[length]) - keys) +
-           narrow;
-      present = at < end && keys[at - narrow] == values[length];
+      at = group.wideKeys.lowerBound(0, group.keyCount, values[length]);
+      present = at != group.keyCount && group.wideKeys[at] == values[length];
     }
     if (present) {
-      found = index.smallAreas.empty() ? index.areas[at] : index.smallAreas[at];
+      found = group.smallAreas.empty() ? group.areas[at] : group.smallAreas[at];
       foundLength = length;
       break;
     }
@@ -611,13 +728,14 @@ std::optional<std::string_view> findInAreaIndex(const AreaIndex& index,
 }
 
 size_t areaIndexBytes(const AreaIndex& index) {
-  size_t bytes = index.narrowKeys.capacity() * sizeof(uint32_t) +
-                 index.wideKeys.capacity() * sizeof(uint64_t) +
-                 index.smallAreas.capacity() * sizeof(uint16_t) +
-                 index.areas.capacity() * sizeof(uint32_t) +
-                 index.textKeys.capacity() * sizeof(std::u16string) +
+  size_t bytes = index.textKeys.capacity() * sizeof(std::u16string) +
                  index.textAreas.capacity() * sizeof(uint32_t) + index.areaTexts.capacity() +
                  index.areaStarts.capacity() * sizeof(uint32_t);
+  for (const AreaIndex::Group& group : index.groups) {
+    bytes += group.shortKeys.heldBytes() + group.shortStarts.capacity() * sizeof(uint32_t) +
+             group.narrowKeys.heldBytes() + group.wideKeys.heldBytes() +
+             group.smallAreas.heldBytes() + group.areas.heldBytes();
+  }
   for (const std::u16string& key : index.textKeys) {
     // Short texts live inside the string object itself.
     if (key.capacity() > std::u16string().capacity()) bytes += (key.capacity() + 1) * 2;

@@ -1,6 +1,7 @@
 // The index of an area-code file against the one-pass scan, in memory: for
 // any bytes and any numbers both must give the same answer (the same area
-// text, no match, or not UTF-8). A difference aborts.
+// text, no match, or not UTF-8), whether the index reads the text whole or a
+// few bytes at a time. A difference aborts.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdlib>
@@ -34,10 +35,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   const size_t skipped = data.ConsumeIntegralInRange<size_t>(0, 4);
   std::vector<std::u16string> numbers(data.ConsumeIntegralInRange<size_t>(1, 4));
   for (auto& number : numbers) number = fuzzedNumber(data);
+  const size_t readSize =
+      data.ConsumeBool() ? kAreaReadSize : data.ConsumeIntegralInRange<size_t>(1, 200);
   const std::string text = data.ConsumeRemainingBytesAsString();
 
   AreaIndex index;
-  const bool built = buildAreaIndex(text, skipped, index);
+  const bool built = buildAreaIndex(text, skipped, index, readSize);
   for (const auto& number : numbers) {
     const AreaScan scan = scanAreaCodes(text, skipped, number);
     if (!built) {

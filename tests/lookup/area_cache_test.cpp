@@ -207,7 +207,7 @@ TEST_F(AreaCache, IndexesHoldNoMoreThanTheBudget) {
   const std::vector<CodeFile> files = codeFiles(5);
   for (const CodeFile& file : files) {
     std::string text;
-    for (int key = 0; key < 170000; ++key) {
+    for (int key = 0; key < 250000; ++key) {
       text +=
           file.code + std::to_string(5000000 + key) + "|Town " + std::to_string(key % 50) + "\n";
     }

@@ -23,9 +23,10 @@ std::string byScan(std::string_view text, size_t skipped, std::u16string_view na
   return "=" + std::string(scan.areaText);
 }
 
-std::string byIndex(std::string_view text, size_t skipped, std::u16string_view national) {
+std::string byIndex(std::string_view text, size_t skipped, std::u16string_view national,
+                    size_t readSize = kAreaReadSize) {
   AreaIndex index;
-  if (!buildAreaIndex(text, skipped, index)) return "notUtf8";
+  if (!buildAreaIndex(text, skipped, index, readSize)) return "notUtf8";
   std::optional<std::string_view> found = findInAreaIndex(index, national);
   return found ? "=" + std::string(*found) : "none";
 }
@@ -106,10 +107,23 @@ TEST(AreaIndex, AnswersAsTheScanDoes) {
        "=N"},
       {"calling code 0 units", "|Empty key\n5|Five\n", 0, u"7", "=Empty key"},
       {"empty text", "", 2, twenty, "none"},
+      {"eight digits, upper bits apart", "4400000001|Low\n4499999999|High\n", 2, u"99999999",
+       "=High"},
+      {"eight digits, between upper bits", "4400000001|Low\n4499999999|High\n", 2, u"50000000",
+       "none"},
+      {"eight digits, above the highest", "4400000001|Low\n4450000000|Mid\n", 2, u"99999999",
+       "none"},
+      {"nine digits", "44123456789|Nine\n4412345678|Eight\n", 2, u"1234567891", "=Nine"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(byScan(c.text, c.skipped, c.national), c.expected) << c.what << " (scan)";
     EXPECT_EQ(byIndex(c.text, c.skipped, c.national), c.expected) << c.what << " (index)";
+    // Read a byte or a few at a time: lines, characters and CR LF pairs cut
+    // between reads.
+    for (size_t readSize : {1, 3, 7}) {
+      EXPECT_EQ(byIndex(c.text, c.skipped, c.national, readSize), c.expected)
+          << c.what << " (index, reading " << readSize << " at a time)";
+    }
   }
 }
 
@@ -118,7 +132,7 @@ TEST(AreaIndex, AreaTextsAreStoredOnce) {
   for (int i = 0; i < 1000; ++i) text += "44" + std::to_string(1000 + i) + "|Same town\n";
   AreaIndex index;
   ASSERT_TRUE(buildAreaIndex(text, 2, index));
-  EXPECT_EQ(index.narrowKeys.size(), 1000u);
+  EXPECT_EQ(index.groups[4].keyCount, 1000u);
   EXPECT_EQ(index.areaTexts, "Same town");
   EXPECT_LT(areaIndexBytes(index), 1000u * 7);
 }
@@ -176,7 +190,8 @@ TEST(AreaIndex, AgreesWithTheScanOnRandomTexts) {
       const std::string text = randomText(random);
       const size_t skipped = random() % 4;
       AreaIndex index;
-      const bool built = buildAreaIndex(text, skipped, index);
+      const size_t readSize = round % 2 ? kAreaReadSize : 1 + random() % 100;
+      const bool built = buildAreaIndex(text, skipped, index, readSize);
       for (int number = 0; number < 8; ++number) {
         const std::u16string national = randomNumber(random);
         const std::string expected = byScan(text, skipped, national);
@@ -199,7 +214,7 @@ TEST(AreaIndex, AgreesWithTheScanOnTheBundledFiles) {
     ASSERT_TRUE(host::readWholeFile(
         std::string(ZELVORA_SOURCE_DATA_DIR) + "/codes/" + code + ".txt", text));
     AreaIndex index;
-    ASSERT_TRUE(buildAreaIndex(text, std::string_view(code).size(), index));
+    ASSERT_TRUE(buildAreaIndex(text, std::string_view(code).size(), index, 1000 + random() % 1000));
     for (int i = 0; i < 300; ++i) {
       std::u16string national;
       const int digits = 4 + static_cast<int>(random() % 8);
@@ -209,6 +224,53 @@ TEST(AreaIndex, AgreesWithTheScanOnTheBundledFiles) {
                 byScan(text, std::string_view(code).size(), national))
           << code << " " << toUtf8(national);
     }
+  }
+}
+
+// A source that gives `good` bytes of its text, then fails; or that cannot
+// go back to its beginning.
+class FailingSource : public AreaTextSource {
+ public:
+  FailingSource(std::string text, size_t good, bool canRewind)
+      : text_(std::move(text)), good_(good), canRewind_(canRewind) {}
+  ptrdiff_t read(char* into, size_t capacity) override {
+    if (at_ >= good_ && at_ < text_.size()) return -1;
+    const size_t count = std::min(capacity, std::min(good_, text_.size()) - at_);
+    text_.copy(into, count, at_);
+    at_ += count;
+    return static_cast<ptrdiff_t>(count);
+  }
+  bool rewind() override {
+    at_ = 0;
+    return canRewind_;
+  }
+
+ private:
+  std::string text_;
+  size_t good_;
+  size_t at_ = 0;
+  bool canRewind_;
+};
+
+TEST(AreaIndex, SourcesThatFailGiveNoIndex) {
+  struct {
+    const char* what;
+    std::string text;
+    size_t good;
+    bool canRewind;
+    AreaIndexBuild expected;
+  } const cases[] = {
+      {"read whole", "4420|London\n", 100, true, AreaIndexBuild::built},
+      {"fails midway", "4420|London\n4421|Other\n", 14, true, AreaIndexBuild::readFailed},
+      {"unsorted, cannot go back", "4421|B\n4420|A\n", 100, false, AreaIndexBuild::readFailed},
+      {"unsorted, goes back", "4421|B\n4420|A\n", 100, true, AreaIndexBuild::built},
+  };
+  for (const auto& c : cases) {
+    FailingSource source(c.text, c.good, c.canRewind);
+    AreaIndex index;
+    EXPECT_EQ(buildAreaIndex(source, 2, index, 4), c.expected) << c.what;
+    EXPECT_EQ(findInAreaIndex(index, u"20").has_value(), c.expected == AreaIndexBuild::built)
+        << c.what;
   }
 }
 

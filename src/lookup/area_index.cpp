@@ -269,8 +269,8 @@ struct Builder {
   // One record, without its terminator; `firstBar` and `lastBar` are its
   // first and last "|", or null. Bytes up to `readable` may be read past its
   // end.
-  void line(const Byte* begin, const Byte* end, const Byte* firstBar, const Byte* lastBar,
-            const Byte* readable) {
+  [[gnu::always_inline]] void line(const Byte* begin, const Byte* end, const Byte* firstBar,
+                                   const Byte* lastBar, const Byte* readable) {
     const Byte* keyEnd = firstBar ? firstBar : end;
     const Byte* area = lastBar ? lastBar + 1 : begin;
     // A key has at most as many UTF-16 code units as bytes.

@@ -24,3 +24,4 @@ tools/fuzz.sh 180
 
 echo "== benchmarks, one quick pass"
 build/test/bin/lookup_benchmark --benchmark_min_time=0.05
+build/test/bin/index_benchmark --benchmark_min_time=0.05

@@ -163,7 +163,9 @@ bool readWhole(FileSource& source, uint64_t size, std::string& bytes) {
   bytes.resize(static_cast<size_t>(size) + 1);
   size_t got = 0;
   for (;;) {
-    if (got == bytes.size()) bytes.resize(bytes.size() * 2);
+    if (got == bytes.size()) {
+      bytes.resize(std::min<size_t>(bytes.size() * 2, kAreaCodeFileSizeLimit + 1));
+    }
     const ptrdiff_t count = source.read(bytes.data() + got, bytes.size() - got);
     if (count < 0) return false;
     if (count == 0) break;

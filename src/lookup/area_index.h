@@ -59,7 +59,7 @@ struct AreaIndex {
     SegmentedArray<uint64_t> wideKeys;
     SegmentedArray<uint16_t> smallAreas;
     SegmentedArray<uint32_t> areas;
-    size_t keyCount = 0;
+    size_t keyCount = 0;  // how many keys the group holds
   };
   std::array<Group, kMaxNumericDigits + 1> groups;
   // Bit n is set when some numeric key has n digits.

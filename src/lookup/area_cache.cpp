@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "host/foundation/device.h"
+#include "host/foundation/files.h"
 #include "host/foundation/values.h"
 #include "lookup/area_file.h"
 #include "lookup/area_index.h"
@@ -155,26 +156,6 @@ class FileSource : public AreaTextSource {
   bool tooLarge_ = false;
 };
 
-// Reads the whole of `source`, a file of `size` bytes when opened, into
-// `bytes` (for a file too large to index). False when reading failed.
-bool readWhole(FileSource& source, uint64_t size, std::string& bytes) {
-  // One spare byte shows the end of the file; a file that grew since it was
-  // measured is read on, up to the limit the source keeps.
-  bytes.resize(static_cast<size_t>(size) + 1);
-  size_t got = 0;
-  for (;;) {
-    if (got == bytes.size()) {
-      bytes.resize(std::min<size_t>(bytes.size() * 2, kAreaCodeFileSizeLimit + 1));
-    }
-    const ptrdiff_t count = source.read(bytes.data() + got, bytes.size() - got);
-    if (count < 0) return false;
-    if (count == 0) break;
-    got += static_cast<size_t>(count);
-  }
-  bytes.resize(got);
-  return true;
-}
-
 // One calling code's area-code file as last read.
 struct CachedFile {
   std::u16string callingCode;
@@ -257,15 +238,16 @@ Answer useFile(OpenedFile& file, size_t skipped, std::u16string_view nationalNum
   ++filesRead;
   if (static_cast<uint64_t>(file.version.size) > kIndexedFileSizeLimit) {
     cacheable = false;
-    FileSource source(file.fd);
-    std::string text;
-    if (!readWhole(source, static_cast<uint64_t>(file.version.size), text)) {
+    host::FileProblem problem;
+    std::optional<host::FileBytes> text = host::readOpenFile(
+        file.fd, static_cast<uint64_t>(file.version.size), kAreaCodeFileSizeLimit, &problem);
+    if (!text) {
       // Grown beyond the limit while read, it is too large; anything else
       // failed in passing.
-      answer.failed = !source.tooLarge();
+      answer.failed = problem.kind != host::FileProblem::Kind::tooLarge;
       return answer;
     }
-    AreaScan scan = scanAreaCodes(text, skipped, nationalNumber);
+    AreaScan scan = scanAreaCodes(text->view(), skipped, nationalNumber);
     if (scan.result == AreaScan::Result::notUtf8) return answer;
     answer.usable = true;
     if (scan.result == AreaScan::Result::match) answer.area = toUtf16(scan.areaText);

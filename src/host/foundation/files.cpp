@@ -97,10 +97,18 @@ std::optional<FileBytes> readFileBytes(const std::string& path, size_t maxBytes,
                                        FileProblem* problem) {
   FileProblem unused;
   FileProblem& why = problem ? *problem : unused;
-  maxBytes = std::min(maxBytes, SIZE_MAX / 2);  // so that one byte more still fits
   uint64_t size = 0;
   Descriptor file{openRegularFile(path, why, size)};
   if (file.fd < 0) return std::nullopt;
+  return readOpenFile(file.fd, size, maxBytes, &why);
+}
+
+std::optional<FileBytes> readOpenFile(int fd, uint64_t size, size_t maxBytes,
+                                      FileProblem* problem) {
+  FileProblem unused;
+  FileProblem& why = problem ? *problem : unused;
+  why = {};
+  maxBytes = std::min(maxBytes, SIZE_MAX / 2);  // so that one byte more still fits
   if (size > maxBytes) {
     why = {FileProblem::Kind::tooLarge, 0};
     return std::nullopt;
@@ -124,7 +132,7 @@ std::optional<FileBytes> readFileBytes(const std::string& path, size_t maxBytes,
       bytes.data_ = std::move(grown);
       capacity = larger;
     }
-    ssize_t got = ::read(file.fd, bytes.data_.get() + filled, capacity - filled);
+    ssize_t got = ::read(fd, bytes.data_.get() + filled, capacity - filled);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) {
       why = problemFromErrno(errno);

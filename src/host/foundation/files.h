@@ -57,15 +57,15 @@ struct FileProblem {
 int openRegularFile(const std::string& path, FileProblem& problem, uint64_t& size);
 
 // The bytes of a whole file in a buffer of its own size (plus one spare byte),
-// without first clearing the buffer: for the large files that are read on
-// every lookup. The buffer belongs to the object and lives as long as it.
+// without first clearing the buffer, for large files. The buffer belongs to
+// the object and lives as long as it.
 class FileBytes {
  public:
   std::string_view view() const { return {data_.get(), size_}; }
 
  private:
-  friend std::optional<FileBytes> readFileBytes(const std::string& path, size_t maxBytes,
-                                                FileProblem* problem);
+  friend std::optional<FileBytes> readOpenFile(int fd, uint64_t size, size_t maxBytes,
+                                               FileProblem* problem);
   std::unique_ptr<char[]> data_;
   size_t size_ = 0;
 };
@@ -76,6 +76,13 @@ class FileBytes {
 std::optional<FileBytes> readFileBytes(const std::string& path,
                                        size_t maxBytes = kDefaultMaxFileBytes,
                                        FileProblem* problem = nullptr);
+
+// The same for a regular file the caller has opened (openRegularFile) and
+// measured at `size` bytes: reads `fd` from where it stands to its end; a file
+// that has grown beyond `maxBytes` since is too large. The caller keeps and
+// closes `fd`.
+std::optional<FileBytes> readOpenFile(int fd, uint64_t size, size_t maxBytes = kDefaultMaxFileBytes,
+                                      FileProblem* problem = nullptr);
 
 // Reads the whole file at `path` into `contents`, replacing what it held: a
 // copy of what readFileBytes gives, for the small files (property lists) that

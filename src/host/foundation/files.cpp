@@ -132,7 +132,8 @@ std::optional<FileBytes> readOpenFile(int fd, uint64_t size, size_t maxBytes,
       bytes.data_ = std::move(grown);
       capacity = larger;
     }
-    ssize_t got = ::read(fd, bytes.data_.get() + filled, capacity - filled);
+    ssize_t got =
+        ::pread(fd, bytes.data_.get() + filled, capacity - filled, static_cast<off_t>(filled));
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) {
       why = problemFromErrno(errno);

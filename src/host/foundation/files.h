@@ -78,9 +78,9 @@ std::optional<FileBytes> readFileBytes(const std::string& path,
                                        FileProblem* problem = nullptr);
 
 // The same for a regular file the caller has opened (openRegularFile) and
-// measured at `size` bytes: reads `fd` from where it stands to its end; a file
-// that has grown beyond `maxBytes` since is too large. The caller keeps and
-// closes `fd`.
+// measured at `size` bytes: reads it whole, from its first byte whatever the
+// descriptor's position, which is left as it was; a file that has grown
+// beyond `maxBytes` since is too large. The caller keeps and closes `fd`.
 std::optional<FileBytes> readOpenFile(int fd, uint64_t size, size_t maxBytes = kDefaultMaxFileBytes,
                                       FileProblem* problem = nullptr);
 

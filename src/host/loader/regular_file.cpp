@@ -6,8 +6,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
+#include <cstdint>
 #include <cstring>
+#include <optional>
 #include <utility>
 
 namespace host {
@@ -74,34 +75,14 @@ RegularFile::~RegularFile() {
 std::string RegularFile::readAll(uint64_t limit, std::string& contents) const {
   contents.clear();
   if (!isOpen()) return problem_;
-  const std::string tooLarge = "is larger than " + sizeText(limit);
-  if (size_ > limit) return tooLarge;
-  // One byte beyond the limit shows a file that grew past it since it was measured.
-  contents.resize(static_cast<size_t>(limit < size_ + 1 ? limit + 1 : size_ + 1));
-  size_t filled = 0;
-  for (;;) {
-    if (filled == contents.size()) {
-      if (filled > limit) {
-        contents.clear();
-        return tooLarge;
-      }
-      contents.resize(static_cast<size_t>(std::min<uint64_t>(limit + 1, filled * 2 + 1)));
-    }
-    ssize_t got = ::pread(fd_, contents.data() + filled, contents.size() - filled,
-                          static_cast<off_t>(filled));
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      contents.clear();
-      return because("cannot be read", errno);
-    }
-    if (got == 0) break;
-    filled += static_cast<size_t>(got);
+  FileProblem problem;
+  const std::optional<FileBytes> bytes =
+      readOpenFile(fd_, size_, static_cast<size_t>(std::min<uint64_t>(limit, SIZE_MAX)), &problem);
+  if (!bytes) {
+    if (problem.kind == FileProblem::Kind::tooLarge) return "is larger than " + sizeText(limit);
+    return because("cannot be read", problem.error);
   }
-  if (filled > limit) {
-    contents.clear();
-    return tooLarge;
-  }
-  contents.resize(filled);
+  contents.assign(bytes->view());
   return {};
 }
 

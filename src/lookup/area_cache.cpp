@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "host/foundation/device.h"
+#include "host/foundation/file_version.h"
 #include "host/foundation/files.h"
 #include "host/foundation/values.h"
 #include "lookup/area_file.h"
@@ -24,61 +25,9 @@ namespace {
 // as before: a far larger index than any real file needs would be held.
 constexpr uint64_t kIndexedFileSizeLimit = uint64_t{16} << 20;
 
-// What one stat of a path showed. Two versions are the same file unchanged
-// when every field agrees.
-struct FileVersion {
-  bool present = false;
-  dev_t device = 0;
-  ino_t inode = 0;
-  mode_t mode = 0;
-  off_t size = 0;
-  timespec modified{};
-  timespec changed{};
-};
-
-bool sameTime(const timespec& a, const timespec& b) {
-  return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
-}
-
-bool sameVersion(const FileVersion& a, const FileVersion& b) {
-  if (a.present != b.present) return false;
-  if (!a.present) return true;
-  return a.device == b.device && a.inode == b.inode && a.mode == b.mode && a.size == b.size &&
-         sameTime(a.modified, b.modified) && sameTime(a.changed, b.changed);
-}
-
-FileVersion versionOf(const struct stat& info) {
-  return {true, info.st_dev, info.st_ino, info.st_mode, info.st_size, info.st_mtim, info.st_ctim};
-}
-
-FileVersion statVersion(const std::string& path) {
-  struct stat info {};
-  if (path.empty() || ::stat(path.c_str(), &info) != 0) return {};
-  return versionOf(info);
-}
-
-int64_t nanoseconds(const timespec& t) {
-  return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
-}
-
-// Whether a version's times are safely older than `readAt`, the moment just
-// before it was opened, so that any later change must show in its times.
-// File times are taken from a clock coarser than the one read here, by up to
-// a scheduler tick on file systems with fine times; file systems with whole
-// seconds (every time a multiple of a second) may round down by up to two.
-bool settledBefore(const FileVersion& version, int64_t readAt) {
-  if (!version.present) return true;
-  const bool wholeSeconds = version.modified.tv_nsec == 0 && version.changed.tv_nsec == 0;
-  const int64_t margin = wholeSeconds ? int64_t{2000000000} : int64_t{50000000};
-  const int64_t latest = std::max(nanoseconds(version.modified), nanoseconds(version.changed));
-  return latest < readAt - margin;
-}
-
-int64_t clockNow() {
-  timespec now{};
-  ::clock_gettime(CLOCK_REALTIME, &now);
-  return nanoseconds(now);
-}
+using host::FileVersion;
+using host::settledBefore;
+using host::statFileVersion;
 
 bool tooLarge(const FileVersion& version) {
   return static_cast<uint64_t>(version.size) > kAreaCodeFileSizeLimit;
@@ -121,7 +70,7 @@ void openCandidate(const std::string& path, const FileVersion& seen, OpenedFile&
     file.outcome = OpenedFile::Outcome::failed;
     return;
   }
-  file.version = versionOf(info);
+  file.version = host::fileVersionOf(info);
   if (!S_ISREG(info.st_mode) || tooLarge(file.version)) return;
   file.outcome = OpenedFile::Outcome::opened;
 }
@@ -275,7 +224,7 @@ Answer useFile(OpenedFile& file, size_t skipped, std::u16string_view nationalNum
 std::optional<std::u16string> loadAndLookUp(const std::string& code, CachedFile entry,
                                             std::u16string_view nationalNumber) {
   const size_t skipped = code.size();
-  const int64_t readAt = clockNow();
+  const int64_t readAt = host::fileClockNow();
   bool cacheable = true;
   Answer answer;
   {
@@ -289,7 +238,7 @@ std::optional<std::u16string> loadAndLookUp(const std::string& code, CachedFile 
     // The device file cannot be read as UTF-8: the application's copy is
     // read instead, and if that fails too there is no text.
     entry.usedBundled = true;
-    entry.bundled = statVersion(entry.bundledPath);
+    entry.bundled = statFileVersion(entry.bundledPath);
     std::optional<std::string> resource = NSBundlePathForResource(code, "txt", "codes");
     if (resource && *resource != entry.bundledPath) settled = false;
     if (resource) {
@@ -322,10 +271,10 @@ std::optional<std::u16string> lookUpArea(std::u16string_view callingCode,
   if (cached != cachedFiles.end()) {
     // The paths were formed when the file was first read; the stats are
     // taken now, as every lookup takes them.
-    device = statVersion(cached->devicePath);
-    bool current = cached->settled && sameVersion(cached->device, device);
+    device = statFileVersion(cached->devicePath);
+    bool current = cached->settled && cached->device == device;
     if (current && cached->usedBundled) {
-      current = sameVersion(cached->bundled, statVersion(cached->bundledPath));
+      current = cached->bundled == statFileVersion(cached->bundledPath);
     }
     if (current) {
       cached->lastUse = ++useCount;
@@ -348,7 +297,7 @@ std::optional<std::u16string> lookUpArea(std::u16string_view callingCode,
     wanted.callingCode = callingCode;
     wanted.devicePath = host::devicePath(areaCodeFilePath(callingCode));
     wanted.bundledPath = bundledPathOf(code);
-    wanted.device = statVersion(wanted.devicePath);
+    wanted.device = statFileVersion(wanted.devicePath);
   }
   try {
     return loadAndLookUp(code, std::move(wanted), nationalNumber);

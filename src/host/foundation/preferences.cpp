@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "host/foundation/device.h"
+#include "host/foundation/file_version.h"
 #include "host/foundation/files.h"
 #include "host/foundation/plist_codec.h"
 #include "host/foundation/values.h"
@@ -48,50 +49,17 @@ struct DiskState {
   NSDictionary::Entries entries;
 };
 
-// What identifies one version of a file: any write, replacement, removal or
-// change of mode changes one of these.
-struct FileStamp {
-  bool exists = false;
-  dev_t device = 0;
-  ino_t inode = 0;
-  off_t size = 0;
-  int64_t modified = 0;  // ns
-  int64_t changed = 0;   // ns
-
-  bool operator==(const FileStamp&) const = default;
-};
-
-FileStamp stampOf(const std::string& path) {
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) return {};
-  return {true,
-          info.st_dev,
-          info.st_ino,
-          info.st_size,
-          int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec,
-          int64_t(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec};
-}
-
-int64_t nowNs() {
-  timespec now{};
-  ::clock_gettime(CLOCK_REALTIME, &now);
-  return int64_t(now.tv_sec) * 1000000000 + now.tv_nsec;
-}
-
-// File times come from a coarse clock that may lag the real time by a tick
-// (up to 10 ms). A file whose times are not at least this much older than the
-// moment it was read may have been written again within the same tick, with
-// the same times, after it was read: such a version is "racily clean" and is
-// read again next time, as git does with its index.
-constexpr int64_t kRacyMarginNs = 50'000'000;
+// A version of a preference file is read again next time unless its times
+// were safely older than the moment it was read (see file_version.h).
+using host::FileVersion;
 
 // One process's view of one domain.
 struct View {
   NSDictionary::Entries values;
-  // The file as last read, reused while its stamp is unchanged (and was taken
+  // The file as last read, reused while its version is unchanged (and was taken
   // safely after its last change); `trusted` is false otherwise.
   DiskState lastDisk;
-  FileStamp lastStamp;
+  FileVersion lastVersion;
   bool trusted = false;
   // Whether `values` are exactly what `lastDisk` holds: nothing was set since
   // and the last synchronisation wrote nothing.
@@ -199,25 +167,24 @@ void touch(View& view) {
   view.generation = ++lastGeneration;
 }
 
-// Whether the file, whose stamp is now `stamp`, is provably the version
+// Whether the file, whose version is now `version`, is provably the version
 // `view` read last time.
-bool unchangedSinceRead(const View& view, const FileStamp& stamp) {
-  return view.trusted && stamp == view.lastStamp;
+bool unchangedSinceRead(const View& view, const FileVersion& version) {
+  return view.trusted && version == view.lastVersion;
 }
 
-// The file as it is now, `before` being its stamp taken just now: what `view`
+// The file as it is now, `before` being its version taken just now: what `view`
 // read last time when the file is provably the same version, else read afresh
 // (and remembered for next time).
-DiskState currentDisk(const std::string& path, View& view, const FileStamp& before) {
+DiskState currentDisk(const std::string& path, View& view, const FileVersion& before) {
   if (unchangedSinceRead(view, before)) return view.lastDisk;
-  const int64_t readAt = nowNs();
+  const int64_t readAt = host::fileClockNow();
   touch(view);
   DiskState disk = readDisk(path);
-  const FileStamp after = stampOf(path);
+  const FileVersion after = host::statFileVersion(path);
   view.lastDisk = disk;
-  view.lastStamp = after;
-  view.trusted = before == after && (!after.exists || (after.modified < readAt - kRacyMarginNs &&
-                                                       after.changed < readAt - kRacyMarginNs));
+  view.lastVersion = after;
+  view.trusted = before == after && host::settledBefore(after, readAt);
   return disk;
 }
 
@@ -232,7 +199,7 @@ View& viewFor(const std::string& path) {
   auto found = views().find(path);
   if (found != views().end()) return rememberView(path, found->second);
   View& view = views()[path];
-  DiskState disk = currentDisk(path, view, stampOf(path));
+  DiskState disk = currentDisk(path, view, host::statFileVersion(path));
   noteDisk(view, disk);
   view.values = std::move(disk.entries);
   view.valuesAsRead = true;
@@ -404,13 +371,13 @@ bool synchronize(const std::string& path) {
   // Nothing to store and the file provably the version read last time: the
   // view already holds what the file holds, and this one stat was all the
   // work. This is what a lookup meets while nothing changed.
-  const FileStamp stamp = stampOf(path);
-  if (view.pending.empty() && view.valuesAsRead && unchangedSinceRead(view, stamp)) return true;
+  const FileVersion version = host::statFileVersion(path);
+  if (view.pending.empty() && view.valuesAsRead && unchangedSinceRead(view, version)) return true;
   view.valuesAsRead = false;
 
   // A first look without the lock (files are only ever replaced whole): when
   // nothing would change, there is nothing to lock, create or write.
-  DiskState disk = currentDisk(path, view, stamp);
+  DiskState disk = currentDisk(path, view, version);
   if (disk.kind == DiskState::Kind::unreadable) return keepUnreadable(view, disk);
   bool changed = false;
   NSDictionary::Entries merged = merge(disk, view, changed);
@@ -421,7 +388,7 @@ bool synchronize(const std::string& path) {
       return false;
     }
     view.trusted = false;  // read afresh under the lock
-    disk = currentDisk(path, view, stampOf(path));
+    disk = currentDisk(path, view, host::statFileVersion(path));
     merged = merge(disk, view, changed);
     if (changed) {
       if (disk.kind == DiskState::Kind::unreadable) return keepUnreadable(view, disk);

@@ -14,6 +14,7 @@
 #include "host/foundation/device.h"
 #include "host/foundation/file_version.h"
 #include "host/foundation/files.h"
+#include "host/foundation/folder_watch.h"
 #include "host/foundation/values.h"
 #include "lookup/area_file.h"
 #include "lookup/area_index.h"
@@ -120,6 +121,12 @@ struct CachedFile {
   AreaIndex index;
   size_t indexBytes = 0;
   uint64_t lastUse = 0;
+  // The watch's generation when the versions above were last confirmed (0:
+  // not at all), the moment of that, and the layout under which the watch
+  // covers the paths (0: not covered).
+  uint64_t confirmedIn = 0;
+  int64_t confirmedAt = 0;
+  uint64_t coveredIn = 0;
 };
 
 std::vector<CachedFile> cachedFiles;
@@ -133,6 +140,46 @@ struct Places {
 };
 Places formedUnder;
 
+// While the watch reports nothing changed at a kept file's paths since its
+// versions were confirmed, a lookup takes no stat of them. Changes made only
+// through a shared memory mapping go unreported, so the versions are
+// confirmed by stat again at least this often.
+host::FolderWatch watch;
+constexpr int64_t kWatchTrustNs = 1'000'000'000;
+
+int64_t coarseNow() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+
+// Records that `entry`'s versions, just stat'ed or read, were confirmed in
+// `generation`, if the watch covered both of its paths before that
+// generation began, so that any later change will show.
+void confirm(CachedFile& entry, uint64_t generation) {
+  entry.confirmedIn = 0;
+  if (generation == 0 || !entry.settled) return;
+  if (entry.coveredIn == 0 || entry.coveredIn != watch.layout()) {
+    // A change made before a watch was in place goes unreported, so the
+    // versions are confirmed in a later generation, stat'ed once more under
+    // watches set up before it began.
+    uint64_t layout = watch.cover(entry.devicePath);
+    if (layout != 0 && entry.usedBundled && !entry.bundledPath.empty() &&
+        watch.cover(entry.bundledPath) != layout) {
+      layout = 0;
+    }
+    entry.coveredIn = layout;
+    return;
+  }
+  entry.confirmedIn = generation;
+  entry.confirmedAt = coarseNow();
+}
+
+bool stillConfirmed(const CachedFile& entry, uint64_t generation) {
+  return generation != 0 && entry.confirmedIn == generation && entry.coveredIn == watch.layout() &&
+         coarseNow() - entry.confirmedAt < kWatchTrustNs;
+}
+
 // Drops every index when the device root or the resource folder changed since
 // the kept paths were formed, so a kept path is always the one the calling
 // code names now and a warm lookup need not form it again.
@@ -142,6 +189,7 @@ void forgetIfMoved() {
     return;
   }
   cachedFiles.clear();
+  watch.drop();  // the watches of the old places go with them
   formedUnder = Places{host::deviceRoot(), host::mainBundleResourcePath()};
 }
 
@@ -222,7 +270,8 @@ Answer useFile(OpenedFile& file, size_t skipped, std::u16string_view nationalNum
 // Reads the file of a calling code with its fallback, indexes it, and
 // answers. Keeps the index unless the file was too large to index.
 std::optional<std::u16string> loadAndLookUp(const std::string& code, CachedFile entry,
-                                            std::u16string_view nationalNumber) {
+                                            std::u16string_view nationalNumber,
+                                            uint64_t generation) {
   const size_t skipped = code.size();
   const int64_t readAt = host::fileClockNow();
   bool cacheable = true;
@@ -252,6 +301,7 @@ std::optional<std::u16string> loadAndLookUp(const std::string& code, CachedFile 
   entry.settled = settled && settledBefore(entry.device, readAt) &&
                   (!entry.usedBundled || settledBefore(entry.bundled, readAt));
   if (cacheable) {
+    confirm(entry, generation);
     entry.lastUse = ++useCount;
     cachedFiles.push_back(std::move(entry));
     evictBeyondLimits();
@@ -264,17 +314,23 @@ std::optional<std::u16string> loadAndLookUp(const std::string& code, CachedFile 
 std::optional<std::u16string> lookUpArea(std::u16string_view callingCode,
                                          std::u16string_view nationalNumber) {
   forgetIfMoved();
+  // Taken before any stat, so that a change made after it shows in the next.
+  const uint64_t generation = watch.check();
   auto cached = std::find_if(cachedFiles.begin(), cachedFiles.end(), [&](const CachedFile& file) {
     return file.callingCode == callingCode;
   });
   FileVersion device;
   if (cached != cachedFiles.end()) {
-    // The paths were formed when the file was first read; the stats are
-    // taken now, as every lookup takes them.
-    device = statFileVersion(cached->devicePath);
-    bool current = cached->settled && cached->device == device;
-    if (current && cached->usedBundled) {
-      current = cached->bundled == statFileVersion(cached->bundledPath);
+    bool current = stillConfirmed(*cached, generation);
+    if (!current) {
+      // The paths were formed when the file was first read; the stats are
+      // taken now.
+      device = statFileVersion(cached->devicePath);
+      current = cached->settled && cached->device == device;
+      if (current && cached->usedBundled) {
+        current = cached->bundled == statFileVersion(cached->bundledPath);
+      }
+      if (current) confirm(*cached, generation);
     }
     if (current) {
       cached->lastUse = ++useCount;
@@ -300,7 +356,7 @@ std::optional<std::u16string> lookUpArea(std::u16string_view callingCode,
     wanted.device = statFileVersion(wanted.devicePath);
   }
   try {
-    return loadAndLookUp(code, std::move(wanted), nationalNumber);
+    return loadAndLookUp(code, std::move(wanted), nationalNumber, generation);
   } catch (const std::bad_alloc&) {
     // Not enough memory to read or index the file: no area, and the host
     // goes on.
@@ -310,6 +366,7 @@ std::optional<std::u16string> lookUpArea(std::u16string_view callingCode,
 
 void clearAreaCache() {
   cachedFiles.clear();
+  watch.drop();
   cachedFiles.shrink_to_fit();
   formedUnder = Places{};
 }

@@ -1,9 +1,9 @@
 // The area-code files of the last few calling codes looked up, each kept as
 // an index of the file version it was built from.
 //
-// Every lookup first checks, with one stat of the device file, that the file
-// is still the version that was indexed: same device, inode, size, and
-// modification and change times to the nanosecond (plus one stat of the
+// Every lookup first checks that the file is still the version that was
+// indexed: same device, inode, size, and modification and change times to the
+// nanosecond, as one stat of the device file shows (plus one stat of the
 // bundled copy when that was the one used). Anything else (a file rewritten,
 // renamed over, truncated, removed, made unreadable or replaced by something
 // that is not a regular file, or one that appeared) makes the lookup read the
@@ -11,6 +11,14 @@
 // not safely older than the moment it was read may have changed since within
 // the same tick; such a version is read again at every lookup until it has
 // settled, as git treats "racily clean" index entries.
+//
+// The stats are skipped while a host::FolderWatch, asked once per lookup,
+// reports that nothing changed at either path since they were last taken;
+// then the check is that one question. Paths the watch cannot cover (behind
+// a symbolic link, on a network file system) are stat'ed at every lookup, and
+// covered ones at least once a second, since two changes go unreported: one
+// made only through a shared memory mapping, and new permissions on a folder
+// above the file's own.
 //
 // The files are chosen as before: the device folder's file, and when that
 // cannot be read as UTF-8 the host application's bundled copy. A file that is
@@ -23,12 +31,13 @@
 // The two paths of a calling code are formed when its file is first read and
 // kept with its index; when the device root or the application's resource
 // folder changes, every index is dropped, so a warm lookup forms no path and
-// its only system calls are its stats.
+// its only system calls are the watch's question and, when needed, its stats.
 //
 // At most kCachedAreaFiles indexes are kept, holding together at most
 // kAreaCacheBudget bytes (one index larger than that is kept alone); the least
-// recently used goes first. Nothing else is kept between lookups. Process-wide, main thread only;
-// lookUpArea allocates and may throw std::bad_alloc.
+// recently used goes first. Nothing else is kept between lookups but the
+// watch. Process-wide, main thread only; lookUpArea allocates and may throw
+// std::bad_alloc.
 #pragma once
 
 #include <cstddef>
@@ -46,7 +55,7 @@ inline constexpr uint64_t kAreaCodeFileSizeLimit = uint64_t{64} << 20;
 std::optional<std::u16string> lookUpArea(std::u16string_view callingCode,
                                          std::u16string_view nationalNumber);
 
-// Forgets every index, as a fresh process starts.
+// Forgets every index and the watch, as a fresh process starts.
 void clearAreaCache();
 
 // How many times a file has been read and indexed since the process began.

@@ -4,12 +4,14 @@
 #include "lookup/area_cache.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -99,6 +101,50 @@ TEST_F(AreaCache, EveryKindOfChangeIsSeenAtTheNextLookup) {
   EXPECT_EQ(lookUp("020 7946"), "Bundled London");
   device.writeFile("/app-resources/codes/44.txt", "4420|New Bundled London\n");
   EXPECT_EQ(lookUp("020 7946"), "New Bundled London");
+}
+
+TEST_F(AreaCache, ChangesAreSeenWhetherTheFolderCanBeWatchedOrNot) {
+  // Behind a symbolic link the folder is not watched, and every lookup takes
+  // its stats; either way each change shows at the next lookup.
+  const fs::path folder = fs::path(codesPath()).parent_path();
+  for (const bool linked : {false, true}) {
+    if (linked) {
+      fs::rename(folder, folder.string() + ".real");
+      fs::create_directory_symlink(folder.string() + ".real", folder);
+    }
+    writeCodes("44", "4420|London\n");
+    fs::create_hard_link(codesPath(), device.path("/link.txt"));
+    letFilesSettle();
+    EXPECT_EQ(lookUp("020 7946"), "London");
+    const int fd = ::open(device.path("/link.txt").c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    for (const char* text : {"4420|Lund\n", "4420|Leed\n"}) {
+      ASSERT_EQ(::pwrite(fd, text, 10, 0), 10);  // through the other name
+      EXPECT_EQ(lookUp("020 7946"), std::string(text).substr(5, 4)) << linked;
+    }
+    ::close(fd);
+    fs::remove(device.path("/link.txt"));
+    // The data folder itself moved aside: the bundled copy answers.
+    fs::rename(folder, device.path("/moved"));
+    EXPECT_EQ(lookUp("020 7946"), "Bundled London") << linked;
+    fs::rename(device.path("/moved"), folder);
+    EXPECT_EQ(lookUp("020 7946"), "Leed") << linked;
+  }
+}
+
+TEST_F(AreaCache, AChangeMadeOnlyThroughAMemoryMappingIsSeenWithinASecond) {
+  writeCodes("44", "4420|London\n");
+  letFilesSettle();
+  EXPECT_EQ(lookUp("020 7946"), "London");
+  const int fd = ::open(codesPath().c_str(), O_RDWR);
+  ASSERT_GE(fd, 0);
+  void* mapped = ::mmap(nullptr, 12, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  ASSERT_NE(mapped, MAP_FAILED);
+  std::memcpy(static_cast<char*>(mapped) + 5, "Lisbon", 6);
+  ::munmap(mapped, 12);
+  ::close(fd);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  EXPECT_EQ(lookUp("020 7946"), "Lisbon");
 }
 
 TEST_F(AreaCache, FilesThatCannotBeReadFallBackToTheBundledCopy) {

@@ -1,0 +1,190 @@
+#include "host/foundation/folder_watch.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <sys/vfs.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstddef>
+#include <cstring>
+#include <string_view>
+
+namespace host {
+namespace {
+
+// What shows in the watch of a folder above a covered file: entries created,
+// removed or renamed, the folder itself moved or removed. Not its
+// permissions: a folder's watch that reports those reports its entries'
+// too, and setting that up walks every name the kernel has cached for the
+// folder (milliseconds for a busy /tmp).
+constexpr uint32_t kFolderMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
+                                 IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR | IN_MASK_ADD;
+// The folder holding a covered file also reports permission changes.
+constexpr uint32_t kFileFolderMask = kFolderMask | IN_ATTRIB;
+// The file's own watch sees it written, truncated, given other permissions or
+// times, whichever name it was reached by.
+constexpr uint32_t kFileMask =
+    IN_MODIFY | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_DONT_FOLLOW | IN_MASK_ADD;
+// Reports after which a cover may no longer hold.
+constexpr uint32_t kLayoutChanges = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
+                                    IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED | IN_UNMOUNT |
+                                    IN_Q_OVERFLOW;
+
+// Local file systems, whose every change passes through this kernel and so
+// is reported. Network and user-space file systems may change underneath.
+bool reportsEveryChange(const std::string& folder) {
+  struct statfs info {};
+  if (::statfs(folder.c_str(), &info) != 0) return false;
+  switch (static_cast<unsigned long>(info.f_type)) {
+    case 0xEF53:      // ext2, ext3, ext4
+    case 0x58465342:  // xfs
+    case 0x9123683E:  // btrfs
+    case 0xF2F52010:  // f2fs
+    case 0x01021994:  // tmpfs
+    case 0x858458F6:  // ramfs
+    case 0x794C7630:  // overlayfs
+      return true;
+    default:
+      return false;
+  }
+}
+
+void closeIfOpen(int& fd) {
+  if (fd >= 0) ::close(fd);
+  fd = -1;
+}
+
+}  // namespace
+
+FolderWatch* FolderWatch::live_ = nullptr;
+
+void FolderWatch::dropAllInChild() {
+  for (FolderWatch* watch = live_; watch; watch = watch->next_) watch->drop();
+}
+
+FolderWatch::FolderWatch() {
+  static const int registered = ::pthread_atfork(nullptr, nullptr, &FolderWatch::dropAllInChild);
+  (void)registered;
+  next_ = live_;
+  live_ = this;
+}
+
+FolderWatch::~FolderWatch() {
+  for (FolderWatch** link = &live_; *link; link = &(*link)->next_) {
+    if (*link == this) {
+      *link = next_;
+      break;
+    }
+  }
+  drop();
+}
+
+void FolderWatch::drop() {
+  closeIfOpen(inotify_);
+  closeIfOpen(mounts_);
+  broken_ = false;
+  ++generation_;
+  ++layout_;
+}
+
+void FolderWatch::open() {
+  inotify_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  // The mount table reports a mount or unmount anywhere as POLLPRI.
+  mounts_ = ::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
+  if (inotify_ < 0 || mounts_ < 0) {
+    closeIfOpen(inotify_);
+    closeIfOpen(mounts_);
+    broken_ = true;
+  }
+  ++generation_;
+  ++layout_;
+}
+
+uint64_t FolderWatch::check() {
+  if (broken_) return 0;
+  if (inotify_ < 0) open();
+  if (broken_) return 0;
+  pollfd ready[2] = {{inotify_, POLLIN, 0}, {mounts_, POLLPRI, 0}};
+  const int count = ::poll(ready, 2, 0);
+  if (count == 0) return generation_;
+  ++generation_;
+  if (count < 0) {
+    // Nothing known (an interrupted call): count everything as changed.
+    ++layout_;
+    return generation_;
+  }
+  if ((ready[0].revents | ready[1].revents) & (POLLNVAL | POLLHUP)) {
+    drop();
+    return check();
+  }
+  if (ready[1].revents) {
+    // Opened again, the mount table stops reporting the change just seen.
+    ++layout_;
+    closeIfOpen(mounts_);
+    mounts_ = ::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
+    if (mounts_ < 0) {
+      drop();
+      broken_ = true;
+      return 0;
+    }
+  }
+  if (ready[0].revents) takeReports();
+  return broken_ ? 0 : generation_;
+}
+
+void FolderWatch::takeReports() {
+  alignas(inotify_event) char buffer[4096];
+  for (;;) {
+    const ssize_t got = ::read(inotify_, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      if (got < 0 && errno != EAGAIN) ++layout_;
+      return;
+    }
+    for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= got;) {
+      inotify_event event;
+      std::memcpy(&event, buffer + at, sizeof event);
+      if (event.mask & kLayoutChanges) ++layout_;
+      at += static_cast<ssize_t>(sizeof(inotify_event) + event.len);
+    }
+  }
+}
+
+bool FolderWatch::watchFolder(const std::string& folder, uint32_t mask) {
+  return reportsEveryChange(folder) && ::inotify_add_watch(inotify_, folder.c_str(), mask) >= 0;
+}
+
+uint64_t FolderWatch::cover(const std::string& path) {
+  if (broken_ || inotify_ < 0 || path.empty() || path.front() != '/') return 0;
+  std::string folder = "/";
+  size_t start = 1;
+  for (;;) {
+    while (start < path.size() && path[start] == '/') ++start;
+    if (start >= path.size()) return 0;  // a path that ends in "/" names no file
+    const size_t end = std::min(path.find('/', start), path.size());
+    const std::string_view name(path.data() + start, end - start);
+    const bool last = end == path.size();
+    if (name == "." || name == "..") return 0;
+    if (!watchFolder(folder, last ? kFileFolderMask : kFolderMask)) return 0;
+    const std::string entry = folder + (folder.size() > 1 ? "/" : "") + std::string(name);
+    struct stat info {};
+    if (::lstat(entry.c_str(), &info) != 0) {
+      // Missing: its appearing shows in the folder just watched.
+      return errno == ENOENT || errno == ENOTDIR ? layout_ : 0;
+    }
+    if (S_ISLNK(info.st_mode)) return 0;
+    if (last) return ::inotify_add_watch(inotify_, entry.c_str(), kFileMask) >= 0 ? layout_ : 0;
+    // A file where a folder should be names nothing below it; its
+    // replacement shows in the folder just watched.
+    if (!S_ISDIR(info.st_mode)) return layout_;
+    folder = entry;
+    start = end + 1;
+  }
+}
+
+}  // namespace host

@@ -1,0 +1,86 @@
+// Knowing with one system call that nothing has changed at a few paths.
+//
+// A FolderWatch asks the kernel (inotify) to report changes to the files it
+// covers, to their folders and to every folder above them, and watches the
+// process's mount table. check() takes in what was reported since the last
+// call and returns a generation: the same generation from two calls means
+// nothing covered can have changed between them. Reports are queued by the
+// kernel before the call that made the change returns, so a change made by
+// any process before check() shows in the generation that check() returns.
+//
+// cover(path) extends the watch to what `path` names: the file (written,
+// truncated, given other permissions or times, by whatever name, so a hard
+// link written through another folder is seen too), its folder (entries
+// created, removed or renamed; its permissions) and each folder above it up
+// to the root (entries created, removed or renamed). A path below a folder
+// that does not exist yet is covered up to the last folder that does, so the
+// missing one appearing shows too.
+//
+// What a FolderWatch cannot see, it does not cover: cover() gives 0 for a
+// relative path, a symbolic link on the way, a folder on a file system
+// whose changes made elsewhere may go unreported (anything but the common
+// local ones), or when the kernel refuses more watches. Two changes go
+// unreported: the permissions of a folder further up than the file's own,
+// and a file changed only through a shared memory mapping; callers that rely
+// on the watch should still stat now and then.
+//
+// Changes made before a watch was added are not reported: a caller must
+// check() after cover() and only then look at the files, before it relies
+// on the generation.
+//
+// A cover holds until layout() moves on: after anything was created,
+// removed or renamed in a watched folder, a watch was dropped, reports were
+// lost or a file system was mounted or unmounted. Cover the path again then.
+//
+// The descriptors are opened at the first check() and closed by the
+// destructor. A child made by fork() closes its copies at once (so it cannot
+// take reports meant for its parent) and starts afresh. Not thread-safe;
+// nothing here throws or reports: a watch that cannot be set up makes
+// check() give 0, which callers take as "stat instead".
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace host {
+
+class FolderWatch {
+ public:
+  FolderWatch();
+  ~FolderWatch();
+  FolderWatch(const FolderWatch&) = delete;
+  FolderWatch& operator=(const FolderWatch&) = delete;
+
+  // The current generation, never 0 while the watch works; 0 when it cannot
+  // be used at all. One poll() when nothing was reported.
+  uint64_t check();
+
+  // Covers `path` as described above and returns the layout under which the
+  // cover holds, or 0 when it cannot be covered. Call after check() returned
+  // a generation other than 0; several system calls.
+  uint64_t cover(const std::string& path);
+
+  // Moves on whenever covers may no longer hold.
+  uint64_t layout() const { return layout_; }
+
+  // Closes the descriptors (a child process after fork()); the next check()
+  // opens them again and gives a new generation.
+  void drop();
+
+ private:
+  static void dropAllInChild();
+  void open();
+  void takeReports();
+  bool watchFolder(const std::string& folder, uint32_t mask);
+
+  int inotify_ = -1;
+  int mounts_ = -1;
+  bool broken_ = false;
+  uint64_t generation_ = 1;
+  uint64_t layout_ = 1;
+  // The live watches, which a forked child drops.
+  static FolderWatch* live_;
+  FolderWatch* next_ = nullptr;
+};
+
+}  // namespace host

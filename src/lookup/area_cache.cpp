@@ -121,13 +121,17 @@ struct CachedFile {
   AreaIndex index;
   size_t indexBytes = 0;
   uint64_t lastUse = 0;
-  // The watch's generation when the versions above were last confirmed (0:
-  // not at all), the moment of that, and the layout under which the watch
-  // covers the paths (0: not covered).
-  uint64_t confirmedIn = 0;
-  int64_t confirmedAt = 0;
-  uint64_t coveredIn = 0;
+  // While the process's folder watch reports nothing changed at the paths
+  // since the versions were last confirmed, no stat is taken.
+  host::WatchedPaths watched;
 };
+
+// Records that `entry`'s versions, just stat'ed or read, are the current ones.
+void confirm(CachedFile& entry, uint64_t generation) {
+  if (!entry.settled) return;
+  entry.watched.confirm(generation, entry.devicePath,
+                        entry.usedBundled ? entry.bundledPath : std::string());
+}
 
 std::vector<CachedFile> cachedFiles;
 uint64_t useCount = 0;
@@ -140,46 +144,6 @@ struct Places {
 };
 Places formedUnder;
 
-// While the watch reports nothing changed at a kept file's paths since its
-// versions were confirmed, a lookup takes no stat of them. Changes made only
-// through a shared memory mapping go unreported, so the versions are
-// confirmed by stat again at least this often.
-host::FolderWatch watch;
-constexpr int64_t kWatchTrustNs = 1'000'000'000;
-
-int64_t coarseNow() {
-  timespec now{};
-  ::clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
-  return static_cast<int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
-}
-
-// Records that `entry`'s versions, just stat'ed or read, were confirmed in
-// `generation`, if the watch covered both of its paths before that
-// generation began, so that any later change will show.
-void confirm(CachedFile& entry, uint64_t generation) {
-  entry.confirmedIn = 0;
-  if (generation == 0 || !entry.settled) return;
-  if (entry.coveredIn == 0 || entry.coveredIn != watch.layout()) {
-    // A change made before a watch was in place goes unreported, so the
-    // versions are confirmed in a later generation, stat'ed once more under
-    // watches set up before it began.
-    uint64_t layout = watch.cover(entry.devicePath);
-    if (layout != 0 && entry.usedBundled && !entry.bundledPath.empty() &&
-        watch.cover(entry.bundledPath) != layout) {
-      layout = 0;
-    }
-    entry.coveredIn = layout;
-    return;
-  }
-  entry.confirmedIn = generation;
-  entry.confirmedAt = coarseNow();
-}
-
-bool stillConfirmed(const CachedFile& entry, uint64_t generation) {
-  return generation != 0 && entry.confirmedIn == generation && entry.coveredIn == watch.layout() &&
-         coarseNow() - entry.confirmedAt < kWatchTrustNs;
-}
-
 // Drops every index when the device root or the resource folder changed since
 // the kept paths were formed, so a kept path is always the one the calling
 // code names now and a warm lookup need not form it again.
@@ -189,7 +153,7 @@ void forgetIfMoved() {
     return;
   }
   cachedFiles.clear();
-  watch.drop();  // the watches of the old places go with them
+  host::processFolderWatch().drop();  // the watches of the old places go with them
   formedUnder = Places{host::deviceRoot(), host::mainBundleResourcePath()};
 }
 
@@ -315,13 +279,13 @@ std::optional<std::u16string> lookUpArea(std::u16string_view callingCode,
                                          std::u16string_view nationalNumber) {
   forgetIfMoved();
   // Taken before any stat, so that a change made after it shows in the next.
-  const uint64_t generation = watch.check();
+  const uint64_t generation = host::processFolderWatch().check();
   auto cached = std::find_if(cachedFiles.begin(), cachedFiles.end(), [&](const CachedFile& file) {
     return file.callingCode == callingCode;
   });
   FileVersion device;
   if (cached != cachedFiles.end()) {
-    bool current = stillConfirmed(*cached, generation);
+    bool current = cached->watched.unchanged(generation);
     if (!current) {
       // The paths were formed when the file was first read; the stats are
       // taken now.
@@ -366,7 +330,7 @@ std::optional<std::u16string> lookUpArea(std::u16string_view callingCode,
 
 void clearAreaCache() {
   cachedFiles.clear();
-  watch.drop();
+  host::processFolderWatch().drop();
   cachedFiles.shrink_to_fit();
   formedUnder = Places{};
 }

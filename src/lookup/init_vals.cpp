@@ -1,3 +1,4 @@
+#include "host/foundation/folder_watch.h"
 #include "host/foundation/messages.h"
 #include "host/foundation/values.h"
 #include "lookup/area_file.h"
@@ -9,6 +10,9 @@
 
 void initVals() {
   guarded([] {
+    // The preference check and the area-code file check ask the folder watch
+    // once between them.
+    host::FolderWatch::Moment moment(host::processFolderWatch());
     const HomeCountry& home = settleHomeCountry();
 
     // The lookup works on its own copy of the number: phoneNumber stays as the

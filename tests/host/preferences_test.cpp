@@ -2,6 +2,7 @@
 // atomic replacement, unreadable files and unwritable folders.
 #include "host/foundation/preferences.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -15,6 +16,7 @@
 #include <functional>
 #include <limits>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "host/foundation/device.h"
@@ -502,4 +504,32 @@ TEST(Preferences, EveryChangeIsSeenAtTheNextSynchronisation) {
   ASSERT_TRUE(store());
   EXPECT_EQ(CFPreferencesCopyAppValue("key", kDomain), nil);
   EXPECT_EQ(host::preferencesFile(kDomain).state, host::PreferencesFile::State::unreadable);
+}
+
+// Once a file has settled and been found unchanged, synchronisations stop
+// looking at it while the folder watch reports nothing; each change must still
+// show at the next one.
+TEST(Preferences, ChangesToASettledFileAreSeenAtTheNextSynchronisation) {
+  TempDevice device;
+  const std::string file = device.path(kFile);
+  const std::function<void(const std::string&)> changes[] = {
+      [&](const std::string& bytes) {  // same size, in place
+        const int fd = ::open(file.c_str(), O_WRONLY);
+        ASSERT_EQ(::pwrite(fd, bytes.data(), bytes.size(), 0), ssize_t(bytes.size()));
+        ::close(fd);
+      },
+      [&](const std::string& bytes) {  // replaced by rename
+        device.writeFile("/elsewhere.plist", bytes);
+        fs::rename(device.path("/elsewhere.plist"), file);
+      },
+  };
+  for (int round = 0; round < 6; ++round) {
+    device.writeFile(kFile, host::plist::encodeXml({{"key", text("old")}}));
+    std::this_thread::sleep_for(std::chrono::milliseconds(120));
+    for (int quiet = 0; quiet < 3; ++quiet) ASSERT_TRUE(store());
+    expectValue("key", text("old"));
+    changes[round % 2](host::plist::encodeXml({{"key", text(std::to_string(round) + "ld")}}));
+    ASSERT_TRUE(store());
+    expectValue("key", text(std::to_string(round) + "ld"));
+  }
 }

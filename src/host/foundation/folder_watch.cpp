@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
+#include <ctime>
 #include <string_view>
 
 namespace host {
@@ -88,6 +89,7 @@ void FolderWatch::drop() {
   closeIfOpen(inotify_);
   closeIfOpen(mounts_);
   broken_ = false;
+  momentPolled_ = false;
   ++generation_;
   ++layout_;
 }
@@ -105,8 +107,18 @@ void FolderWatch::open() {
   ++layout_;
 }
 
+FolderWatch::Moment::Moment(FolderWatch& watch) : watch_(watch) {
+  ++watch_.moments_;
+}
+
+FolderWatch::Moment::~Moment() {
+  if (--watch_.moments_ == 0) watch_.momentPolled_ = false;
+}
+
 uint64_t FolderWatch::check() {
   if (broken_) return 0;
+  if (momentPolled_) return generation_;
+  momentPolled_ = moments_ > 0;
   if (inotify_ < 0) open();
   if (broken_) return 0;
   pollfd ready[2] = {{inotify_, POLLIN, 0}, {mounts_, POLLPRI, 0}};
@@ -185,6 +197,44 @@ uint64_t FolderWatch::cover(const std::string& path) {
     folder = entry;
     start = end + 1;
   }
+}
+
+FolderWatch& processFolderWatch() {
+  // Never destroyed: lookups may run from other objects' destructors at exit.
+  static FolderWatch* const watch = new FolderWatch;
+  return *watch;
+}
+
+namespace {
+
+constexpr int64_t kTrustNs = 1'000'000'000;
+
+int64_t coarseNow() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+
+}  // namespace
+
+bool WatchedPaths::unchanged(uint64_t generation) const {
+  return generation != 0 && confirmedIn_ == generation &&
+         coveredIn_ == processFolderWatch().layout() && coarseNow() - confirmedAt_ < kTrustNs;
+}
+
+void WatchedPaths::confirm(uint64_t generation, const std::string& first,
+                           const std::string& second) {
+  confirmedIn_ = 0;
+  if (generation == 0) return;
+  FolderWatch& watch = processFolderWatch();
+  if (coveredIn_ == 0 || coveredIn_ != watch.layout()) {
+    uint64_t layout = watch.cover(first);
+    if (layout != 0 && !second.empty() && watch.cover(second) != layout) layout = 0;
+    coveredIn_ = layout;
+    return;
+  }
+  confirmedIn_ = generation;
+  confirmedAt_ = coarseNow();
 }
 
 }  // namespace host

@@ -32,6 +32,11 @@
 // removed or renamed in a watched folder, a watch was dropped, reports were
 // lost or a file system was mounted or unmounted. Cover the path again then.
 //
+// A Moment makes several checks one: while one lives, only the first check()
+// polls and the later ones give its generation, so everything looked at
+// meanwhile counts as looked at in that moment. A lookup takes one, and its
+// preference check and area-code check then cost one poll together.
+//
 // The descriptors are opened at the first check() and closed by the
 // destructor. A child made by fork() closes its copies at once (so it cannot
 // take reports meant for its parent) and starts afresh. Not thread-safe;
@@ -67,6 +72,18 @@ class FolderWatch {
   // opens them again and gives a new generation.
   void drop();
 
+  // Scoped; nests. Lives on the stack of one call on the thread using `watch`.
+  class Moment {
+   public:
+    explicit Moment(FolderWatch& watch);
+    ~Moment();
+    Moment(const Moment&) = delete;
+    Moment& operator=(const Moment&) = delete;
+
+   private:
+    FolderWatch& watch_;
+  };
+
  private:
   static void dropAllInChild();
   void open();
@@ -78,9 +95,42 @@ class FolderWatch {
   bool broken_ = false;
   uint64_t generation_ = 1;
   uint64_t layout_ = 1;
+  int moments_ = 0;            // Moments alive
+  bool momentPolled_ = false;  // whether their first check() was made
   // The live watches, which a forked child drops.
   static FolderWatch* live_;
   FolderWatch* next_ = nullptr;
+};
+
+// The process's watch, shared by everything that keeps what it read from
+// files: the preference store and the area-code cache. Lives until exit.
+FolderWatch& processFolderWatch();
+
+// What a cache keeps of a file (or two) it read, to skip looking at them
+// again while the process's watch reports nothing changed at their paths.
+// Plain value; no state outside the process's watch.
+class WatchedPaths {
+ public:
+  // Whether the paths are still as they were when last confirmed, without
+  // looking at them: the watch, whose generation is now `generation`,
+  // reported nothing since, and that was less than a second ago (a change
+  // made only through a shared memory mapping, or to the permissions of a
+  // folder far above, goes unreported).
+  bool unchanged(uint64_t generation) const;
+
+  // Records that the paths (`second` may be empty) were just looked at,
+  // after the check() that gave `generation`, and found as they were. A path
+  // not covered yet is covered now and confirmed only the next time, since a
+  // change made before its watch was added goes unreported.
+  void confirm(uint64_t generation, const std::string& first, const std::string& second = {});
+
+  // Until confirmed again, unchanged() is false.
+  void forget() { confirmedIn_ = 0; }
+
+ private:
+  uint64_t confirmedIn_ = 0;  // the generation confirmed in; 0: none
+  int64_t confirmedAt_ = 0;   // the monotonic clock then, in ns
+  uint64_t coveredIn_ = 0;    // the layout the paths are covered in; 0: not covered
 };
 
 }  // namespace host

@@ -20,6 +20,7 @@
 #include "host/foundation/device.h"
 #include "host/foundation/file_version.h"
 #include "host/foundation/files.h"
+#include "host/foundation/folder_watch.h"
 #include "host/foundation/plist_codec.h"
 #include "host/foundation/values.h"
 
@@ -71,6 +72,7 @@ struct View {
   DiskState::Kind fileKind = DiskState::Kind::missing;
   std::string fileReason;  // why the file is corrupt or unreadable
   std::string storeError;  // why the last synchronisation failed; empty when it did not
+  host::WatchedPaths watched;
 };
 
 // Views by file path, so that a change of device root starts afresh.
@@ -369,10 +371,19 @@ bool synchronize(const std::string& path) {
   view.storeError.clear();
 
   // Nothing to store and the file provably the version read last time: the
-  // view already holds what the file holds, and this one stat was all the
-  // work. This is what a lookup meets while nothing changed.
+  // view already holds what the file holds, and one stat was all the work.
+  // The process's folder watch spares even that while it reports nothing
+  // changed at the file's path since a stat last found it unchanged. This is
+  // what a lookup meets while nothing changed.
+  const uint64_t generation = host::processFolderWatch().check();
+  const bool asRead = view.pending.empty() && view.valuesAsRead;
+  if (asRead && view.watched.unchanged(generation)) return true;
   const FileVersion version = host::statFileVersion(path);
-  if (view.pending.empty() && view.valuesAsRead && unchangedSinceRead(view, version)) return true;
+  if (asRead && unchangedSinceRead(view, version)) {
+    view.watched.confirm(generation, path);
+    return true;
+  }
+  view.watched.forget();
   view.valuesAsRead = false;
 
   // A first look without the lock (files are only ever replaced whole): when

@@ -18,7 +18,10 @@
 // change, even a same-size rewrite in place within one clock tick, is seen at
 // the next synchronisation, and an unchanged file with nothing pending costs
 // one stat and nothing else (the domain's path and view are kept from the
-// previous call while the domain and device root stay the same). Under an exclusive lock on
+// previous call while the domain and device root stay the same). Once that
+// stat has found the file unchanged, not even the stat is taken while the
+// process's folder watch (folder_watch.h) reports nothing changed at its path,
+// for at most a second at a time. Under an exclusive lock on
 // "<file>.lock" (folders are made as needed) it re-reads the file, applies the
 // pending changes key by key on top of what is there (so keys set by other
 // processes survive), writes the result atomically (temporary file

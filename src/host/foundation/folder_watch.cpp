@@ -151,7 +151,10 @@ uint64_t FolderWatch::check() {
 
 void FolderWatch::takeReports() {
   alignas(inotify_event) char buffer[4096];
-  for (;;) {
+  // A folder written to without pause could keep the queue from ever running
+  // dry. What is left stays queued, so the next check() moves the generation
+  // on again.
+  for (int reads = 0; reads < 64; ++reads) {
     const ssize_t got = ::read(inotify_, buffer, sizeof buffer);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) {

@@ -149,4 +149,33 @@ TEST_F(FolderWatchTest, AForkedChildTakesNoReportsFromItsParent) {
   EXPECT_NE(watch.check(), before);
 }
 
+TEST_F(FolderWatchTest, ADescriptorTheHostReusedIsNeitherReadNorClosed) {
+  host::FolderWatch watch;
+  ASSERT_NE(watch.check(), 0u);
+  ASSERT_NE(watch.cover(file()), 0u);
+  const uint64_t before = watch.check();
+  // The host closes the watch's inotify descriptor and puts a pipe, blocking
+  // and holding data, under its number.
+  int watchFd = -1;
+  for (const auto& link : fs::directory_iterator("/proc/self/fd")) {
+    std::error_code failed;
+    if (fs::read_symlink(link.path(), failed).string() == "anon_inode:inotify") {
+      watchFd = std::stoi(link.path().filename().string());
+    }
+  }
+  ASSERT_GE(watchFd, 0);
+  int pipeFds[2];
+  ASSERT_EQ(::pipe(pipeFds), 0);
+  ASSERT_EQ(::dup2(pipeFds[0], watchFd), watchFd);
+  ASSERT_EQ(::write(pipeFds[1], "host", 4), 4);
+  ::alarm(30);  // a read of the pipe would block: fail rather than hang
+  EXPECT_NE(watch.check(), before);
+  watch.drop();
+  ::alarm(0);
+  char got[8] = {};
+  EXPECT_EQ(::read(watchFd, got, sizeof got), 4);  // still open, data untouched
+  EXPECT_STREQ(got, "host");
+  for (int fd : {pipeFds[0], pipeFds[1], watchFd}) ::close(fd);
+}
+
 }  // namespace

@@ -53,6 +53,14 @@ class AreaCache : public LookupTest {
   // Waits until files written so far are safely older than any read that
   // follows, so that an unchanged file is not read again.
   static void letFilesSettle() { std::this_thread::sleep_for(std::chrono::milliseconds(120)); }
+
+  // Lets the file settle and looks it up until only the folder watch is
+  // asked: the first lookup reads it, the next covers its paths, the next
+  // confirms them.
+  void warmUp(const char* expected) {
+    letFilesSettle();
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(lookUp("020 7946"), expected);
+  }
 };
 
 TEST_F(AreaCache, SameSizeRewriteInPlaceIsSeenAtOnce) {
@@ -114,19 +122,21 @@ TEST_F(AreaCache, ChangesAreSeenWhetherTheFolderCanBeWatchedOrNot) {
     }
     writeCodes("44", "4420|London\n");
     fs::create_hard_link(codesPath(), device.path("/link.txt"));
-    letFilesSettle();
-    EXPECT_EQ(lookUp("020 7946"), "London");
+    warmUp("London");
     const int fd = ::open(device.path("/link.txt").c_str(), O_WRONLY);
     ASSERT_GE(fd, 0);
     for (const char* text : {"4420|Lund\n", "4420|Leed\n"}) {
       ASSERT_EQ(::pwrite(fd, text, 10, 0), 10);  // through the other name
       EXPECT_EQ(lookUp("020 7946"), std::string(text).substr(5, 4)) << linked;
+      warmUp(std::string(text).substr(5, 4).c_str());
     }
     ::close(fd);
     fs::remove(device.path("/link.txt"));
+    warmUp("Leed");
     // The data folder itself moved aside: the bundled copy answers.
     fs::rename(folder, device.path("/moved"));
     EXPECT_EQ(lookUp("020 7946"), "Bundled London") << linked;
+    warmUp("Bundled London");
     fs::rename(device.path("/moved"), folder);
     EXPECT_EQ(lookUp("020 7946"), "Leed") << linked;
   }
@@ -134,8 +144,7 @@ TEST_F(AreaCache, ChangesAreSeenWhetherTheFolderCanBeWatchedOrNot) {
 
 TEST_F(AreaCache, AChangeMadeOnlyThroughAMemoryMappingIsSeenWithinASecond) {
   writeCodes("44", "4420|London\n");
-  letFilesSettle();
-  EXPECT_EQ(lookUp("020 7946"), "London");
+  warmUp("London");
   const int fd = ::open(codesPath().c_str(), O_RDWR);
   ASSERT_GE(fd, 0);
   void* mapped = ::mmap(nullptr, 12, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);

@@ -38,9 +38,9 @@ constexpr uint32_t kLayoutChanges = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_M
 
 // Local file systems, whose every change passes through this kernel and so
 // is reported. Network and user-space file systems may change underneath.
-bool reportsEveryChange(const std::string& folder) {
+bool reportsEveryChange(const std::string& path) {
   struct statfs info {};
-  if (::statfs(folder.c_str(), &info) != 0) return false;
+  if (::statfs(path.c_str(), &info) != 0) return false;
   switch (static_cast<unsigned long>(info.f_type)) {
     case 0xEF53:      // ext2, ext3, ext4
     case 0x58465342:  // xfs
@@ -55,14 +55,35 @@ bool reportsEveryChange(const std::string& folder) {
   }
 }
 
-void closeIfOpen(int& fd) {
-  if (fd >= 0) ::close(fd);
-  fd = -1;
-}
-
 }  // namespace
 
 FolderWatch* FolderWatch::live_ = nullptr;
+
+// What identifies `fd` now: a host that closed one of the watch's
+// descriptors may have opened something else under its number.
+FolderWatch::Descriptor FolderWatch::describe(int fd) {
+  Descriptor described;
+  struct stat info {};
+  if (fd < 0 || ::fstat(fd, &info) != 0) return described;
+  const int flags = ::fcntl(fd, F_GETFL);
+  described.fd = fd;
+  described.device = static_cast<uint64_t>(info.st_dev);
+  described.inode = static_cast<uint64_t>(info.st_ino);
+  described.nonBlocking = flags >= 0 && (flags & O_NONBLOCK) != 0;
+  return described;
+}
+
+bool FolderWatch::stillOurs(const Descriptor& ours) {
+  const Descriptor now = describe(ours.fd);
+  return now.fd >= 0 && now.device == ours.device && now.inode == ours.inode &&
+         now.nonBlocking == ours.nonBlocking;
+}
+
+// Closes `ours` unless its number now holds something else.
+void FolderWatch::closeOwn(Descriptor& ours) {
+  if (ours.fd >= 0 && stillOurs(ours)) ::close(ours.fd);
+  ours = {};
+}
 
 void FolderWatch::dropAllInChild() {
   for (FolderWatch* watch = live_; watch; watch = watch->next_) watch->drop();
@@ -86,8 +107,8 @@ FolderWatch::~FolderWatch() {
 }
 
 void FolderWatch::drop() {
-  closeIfOpen(inotify_);
-  closeIfOpen(mounts_);
+  closeOwn(inotify_);
+  closeOwn(mounts_);
   broken_ = false;
   momentPolled_ = false;
   ++generation_;
@@ -95,12 +116,12 @@ void FolderWatch::drop() {
 }
 
 void FolderWatch::open() {
-  inotify_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-  // The mount table reports a mount or unmount anywhere as POLLPRI.
-  mounts_ = ::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
-  if (inotify_ < 0 || mounts_ < 0) {
-    closeIfOpen(inotify_);
-    closeIfOpen(mounts_);
+  inotify_ = describe(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+  // The mount table reports a mount or unmount anywhere as POLLPRI, once.
+  mounts_ = describe(::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (inotify_.fd < 0 || mounts_.fd < 0) {
+    closeOwn(inotify_);
+    closeOwn(mounts_);
     broken_ = true;
   }
   ++generation_;
@@ -119,34 +140,26 @@ uint64_t FolderWatch::check() {
   if (broken_) return 0;
   if (momentPolled_) return generation_;
   momentPolled_ = moments_ > 0;
-  if (inotify_ < 0) open();
+  if (inotify_.fd < 0) open();
   if (broken_) return 0;
-  pollfd ready[2] = {{inotify_, POLLIN, 0}, {mounts_, POLLPRI, 0}};
+  pollfd ready[2] = {{inotify_.fd, POLLIN, 0}, {mounts_.fd, POLLPRI, 0}};
   const int count = ::poll(ready, 2, 0);
   if (count == 0) return generation_;
   ++generation_;
   if (count < 0) {
-    // Nothing known (an interrupted call): count everything as changed.
-    ++layout_;
+    ++layout_;  // nothing known (interrupted): all may have changed
     return generation_;
   }
-  if ((ready[0].revents | ready[1].revents) & (POLLNVAL | POLLHUP)) {
+  // Before reading, make sure the descriptors are still the watch's own; if
+  // the host closed one, the watch starts afresh and leaves that number alone.
+  if (!stillOurs(inotify_) || !stillOurs(mounts_) ||
+      ((ready[0].revents | ready[1].revents) & (POLLNVAL | POLLHUP))) {
     drop();
     return check();
   }
-  if (ready[1].revents) {
-    // Opened again, the mount table stops reporting the change just seen.
-    ++layout_;
-    closeIfOpen(mounts_);
-    mounts_ = ::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
-    if (mounts_ < 0) {
-      drop();
-      broken_ = true;
-      return 0;
-    }
-  }
-  if (ready[0].revents) takeReports();
-  return broken_ ? 0 : generation_;
+  if (ready[1].revents) ++layout_;  // a mount or unmount
+  if (ready[0].revents & POLLIN) takeReports();
+  return generation_;
 }
 
 void FolderWatch::takeReports() {
@@ -155,7 +168,7 @@ void FolderWatch::takeReports() {
   // dry. What is left stays queued, so the next check() moves the generation
   // on again.
   for (int reads = 0; reads < 64; ++reads) {
-    const ssize_t got = ::read(inotify_, buffer, sizeof buffer);
+    const ssize_t got = ::read(inotify_.fd, buffer, sizeof buffer);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) {
       if (got < 0 && errno != EAGAIN) ++layout_;
@@ -171,11 +184,11 @@ void FolderWatch::takeReports() {
 }
 
 bool FolderWatch::watchFolder(const std::string& folder, uint32_t mask) {
-  return reportsEveryChange(folder) && ::inotify_add_watch(inotify_, folder.c_str(), mask) >= 0;
+  return reportsEveryChange(folder) && ::inotify_add_watch(inotify_.fd, folder.c_str(), mask) >= 0;
 }
 
 uint64_t FolderWatch::cover(const std::string& path) {
-  if (broken_ || inotify_ < 0 || path.empty() || path.front() != '/') return 0;
+  if (broken_ || inotify_.fd < 0 || path.empty() || path.front() != '/') return 0;
   std::string folder = "/";
   size_t start = 1;
   for (;;) {
@@ -193,7 +206,13 @@ uint64_t FolderWatch::cover(const std::string& path) {
       return errno == ENOENT || errno == ENOTDIR ? layout_ : 0;
     }
     if (S_ISLNK(info.st_mode)) return 0;
-    if (last) return ::inotify_add_watch(inotify_, entry.c_str(), kFileMask) >= 0 ? layout_ : 0;
+    if (last) {
+      // The file may be a mount of its own, from another file system.
+      return reportsEveryChange(entry) &&
+                     ::inotify_add_watch(inotify_.fd, entry.c_str(), kFileMask) >= 0
+                 ? layout_
+                 : 0;
+    }
     // A file where a folder should be names nothing below it; its
     // replacement shows in the folder just watched.
     if (!S_ISDIR(info.st_mode)) return layout_;
@@ -228,12 +247,15 @@ bool WatchedPaths::unchanged(uint64_t generation) const {
 void WatchedPaths::confirm(uint64_t generation, const std::string& first,
                            const std::string& second) {
   confirmedIn_ = 0;
-  if (generation == 0) return;
+  if (generation == 0 || uncoverable_) return;
   FolderWatch& watch = processFolderWatch();
   if (coveredIn_ == 0 || coveredIn_ != watch.layout()) {
     uint64_t layout = watch.cover(first);
     if (layout != 0 && !second.empty() && watch.cover(second) != layout) layout = 0;
     coveredIn_ = layout;
+    // Paths the watch cannot see are stat'ed from now on, not walked again
+    // at every lookup.
+    uncoverable_ = layout == 0;
     return;
   }
   confirmedIn_ = generation;

@@ -85,13 +85,26 @@ class FolderWatch {
   };
 
  private:
+  // A descriptor the watch opened and what identified it then. A host that
+  // closed it may have opened something else under its number, which the
+  // watch then neither reads nor closes.
+  struct Descriptor {
+    int fd = -1;
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    bool nonBlocking = false;
+  };
+
   static void dropAllInChild();
+  static Descriptor describe(int fd);
+  static bool stillOurs(const Descriptor& ours);
+  static void closeOwn(Descriptor& ours);
   void open();
   void takeReports();
   bool watchFolder(const std::string& folder, uint32_t mask);
 
-  int inotify_ = -1;
-  int mounts_ = -1;
+  Descriptor inotify_;
+  Descriptor mounts_;
   bool broken_ = false;
   uint64_t generation_ = 1;
   uint64_t layout_ = 1;
@@ -121,16 +134,22 @@ class WatchedPaths {
   // Records that the paths (`second` may be empty) were just looked at,
   // after the check() that gave `generation`, and found as they were. A path
   // not covered yet is covered now and confirmed only the next time, since a
-  // change made before its watch was added goes unreported.
+  // change made before its watch was added goes unreported. Paths the watch
+  // cannot cover are not walked again until forget().
   void confirm(uint64_t generation, const std::string& first, const std::string& second = {});
 
-  // Until confirmed again, unchanged() is false.
-  void forget() { confirmedIn_ = 0; }
+  // Until confirmed again, unchanged() is false; paths found uncoverable are
+  // tried again at the next confirmation.
+  void forget() {
+    confirmedIn_ = 0;
+    uncoverable_ = false;
+  }
 
  private:
   uint64_t confirmedIn_ = 0;  // the generation confirmed in; 0: none
   int64_t confirmedAt_ = 0;   // the monotonic clock then, in ns
   uint64_t coveredIn_ = 0;    // the layout the paths are covered in; 0: not covered
+  bool uncoverable_ = false;  // the watch cannot see them: not tried again until forget()
 };
 
 }  // namespace host

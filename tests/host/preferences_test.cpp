@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -462,6 +463,26 @@ TEST(Preferences, AConditionalChangeYieldsToANewerValue) {
     freshProcess();
     expectValue("key", expected);
   }
+}
+
+// A lookup stores only derived values; another process holding the lock for
+// ever (stopped mid-write, say) must not hang it, and nothing is lost.
+TEST(Preferences, ADerivedValueNeverWaitsForALockHeldElsewhere) {
+  TempDevice device;
+  fs::create_directories(fs::path(device.path(kFile)).parent_path());
+  // flock locks belong to an open file, so a second one plays the other process.
+  const int holder = ::open((device.path(kFile) + ".lock").c_str(), O_RDWR | O_CREAT, 0644);
+  ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+  host::setAppValueIfStill("key", text("derived"), nil, kDomain);
+  ::alarm(30);  // a regression fails here instead of hanging
+  EXPECT_FALSE(store());
+  ::alarm(0);
+  EXPECT_NE(host::preferencesStoreError(kDomain).find("held by another process"),
+            std::string::npos);
+  ::close(holder);
+  EXPECT_TRUE(store());
+  freshProcess();
+  expectValue("key", text("derived"));
 }
 
 // Guards the re-reading of a file only when it may have changed: every change

@@ -222,7 +222,9 @@ std::string reasonOf(int error) {
 // is false and `error` says why.
 class FileLock {
  public:
-  explicit FileLock(const std::string& path) {
+  // Waits for the lock unless `wait` is false: then a lock held by another
+  // process is not taken.
+  FileLock(const std::string& path, bool wait) {
     std::error_code folderError;
     const std::filesystem::path folder = std::filesystem::path(path).parent_path();
     std::filesystem::create_directories(folder, folderError);
@@ -240,10 +242,12 @@ class FileLock {
     }
     int result;
     do {
-      result = ::flock(fd_, LOCK_EX);
+      result = ::flock(fd_, wait ? LOCK_EX : LOCK_EX | LOCK_NB);
     } while (result != 0 && errno == EINTR);
     held_ = result == 0;
-    if (!held_) error_ = "cannot lock " + lockPath + ": " + reasonOf(errno);
+    if (held_) return;
+    error_ = errno == EWOULDBLOCK ? "the lock " + lockPath + " is held by another process"
+                                  : "cannot lock " + lockPath + ": " + reasonOf(errno);
   }
   ~FileLock() {
     if (fd_ >= 0) ::close(fd_);  // closing releases the lock
@@ -393,7 +397,15 @@ bool synchronize(const std::string& path) {
   bool changed = false;
   NSDictionary::Entries merged = merge(disk, view, changed);
   if (changed) {
-    FileLock lock(path);
+    // Values derived from others (all that a lookup stores) are stored only
+    // when the lock is free: a process that holds it and never lets go, one
+    // stopped while writing say, must not hang the host. They stay pending
+    // and are tried again at the next synchronisation. Settings someone set
+    // wait for the lock, so that none is lost to a busy moment.
+    const bool onlyDerived =
+        std::all_of(view.pending.begin(), view.pending.end(),
+                    [](const auto& change) { return change.second.conditional; });
+    FileLock lock(path, !onlyDerived);
     if (!lock.held()) {
       view.storeError = lock.error();
       return false;

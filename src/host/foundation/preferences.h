@@ -29,8 +29,10 @@
 // the result, as the file holds it, this process's view. When no pending change
 // would change the file, it only re-reads the file: nothing is locked, created
 // or written. It returns false, keeping the pending changes for a later try,
-// when the file cannot be read or written or the lock file cannot be opened;
-// preferencesStoreError() then says why.
+// when the file cannot be read or written or the lock file cannot be opened,
+// or when every pending change is a derived one (setAppValueIfStill) and
+// another process holds the lock: those never wait for it, so a lock held for
+// ever cannot hang a host. preferencesStoreError() then says why.
 //
 // Files are read without blocking (files.h) and only when they are regular
 // files of at most plist::kMaxBytes, nested at most plist::kMaxDepth deep.

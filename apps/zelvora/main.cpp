@@ -12,6 +12,7 @@
 
 #include "commands.h"
 #include "common/host_setup.h"
+#include "host/foundation/preferences.h"
 #include "output.h"
 #include "settings_values.h"
 
@@ -250,6 +251,9 @@ std::string usageError(CLI::App& app, const CLI::ParseError& error) {
 
 int main(int argc, char** argv) {
   zelvora::guardStandardOutput();
+  // The tool reports a store that failed, so what it derives waits for the
+  // preference lock rather than failing at a busy moment.
+  host::setPreferencesDerivedWait(true);
   Invocation invocation;
   CLI::App app("ZelvoraPro: where a telephone number comes from, on a simulated phone.", "zelvora");
   app.footer(kExitStatus);

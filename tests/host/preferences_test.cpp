@@ -479,8 +479,16 @@ TEST(Preferences, ADerivedValueNeverWaitsForALockHeldElsewhere) {
   ::alarm(0);
   EXPECT_NE(host::preferencesStoreError(kDomain).find("held by another process"),
             std::string::npos);
-  ::close(holder);
+  // A program that asks derived values to wait waits for the holder.
+  host::setPreferencesDerivedWait(true);
+  const pid_t releaser = spawn([holder] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    return ::close(holder) == 0;
+  });
+  ::close(holder);  // the child's copy still holds the lock
   EXPECT_TRUE(store());
+  host::setPreferencesDerivedWait(false);
+  EXPECT_EQ(reap(releaser), 0);
   freshProcess();
   expectValue("key", text("derived"));
 }

@@ -277,6 +277,8 @@ bool writeAll(int fd, const std::string& bytes) {
 
 // Whether written files are flushed to the disk; see setPreferencesFsync.
 bool flushWrites = true;
+// Whether derived changes wait for the lock; see setPreferencesDerivedWait.
+bool derivedWait = false;
 
 void syncFolder(const std::string& path) {
   if (!flushWrites) return;
@@ -405,7 +407,7 @@ bool synchronize(const std::string& path) {
     const bool onlyDerived =
         std::all_of(view.pending.begin(), view.pending.end(),
                     [](const auto& change) { return change.second.conditional; });
-    FileLock lock(path, !onlyDerived);
+    FileLock lock(path, derivedWait || !onlyDerived);
     if (!lock.held()) {
       view.storeError = lock.error();
       return false;
@@ -572,6 +574,10 @@ void resetPreferenceViews() {
 
 void setPreferencesFsync(bool enabled) {
   flushWrites = enabled;
+}
+
+void setPreferencesDerivedWait(bool enabled) {
+  derivedWait = enabled;
 }
 
 }  // namespace host

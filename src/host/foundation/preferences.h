@@ -31,8 +31,9 @@
 // or written. It returns false, keeping the pending changes for a later try,
 // when the file cannot be read or written or the lock file cannot be opened,
 // or when every pending change is a derived one (setAppValueIfStill) and
-// another process holds the lock: those never wait for it, so a lock held for
-// ever cannot hang a host. preferencesStoreError() then says why.
+// another process holds the lock: those do not wait for it unless
+// setPreferencesDerivedWait says so, so a lock held for ever cannot hang a
+// host. preferencesStoreError() then says why.
 //
 // Files are read without blocking (files.h) and only when they are regular
 // files of at most plist::kMaxBytes, nested at most plist::kMaxDepth deep.
@@ -129,5 +130,12 @@ void resetPreferenceViews();
 // thrown away anyway, such as fuzzing in a tmpfs folder. Process-wide; takes
 // effect at the next synchronisation.
 void setPreferencesFsync(bool enabled);
+
+// Whether a synchronisation whose pending changes are all derived ones
+// (setAppValueIfStill) waits for a lock another process holds. Off by
+// default, so that a lock held for ever cannot hang a host process: the
+// changes stay pending and the synchronisation gives false. A command-line
+// program that reports what it could not store turns it on. Process-wide.
+void setPreferencesDerivedWait(bool enabled);
 
 }  // namespace host

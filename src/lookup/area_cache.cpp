@@ -129,8 +129,9 @@ struct CachedFile {
 // Records that `entry`'s versions, just stat'ed or read, are the current ones.
 void confirm(CachedFile& entry, uint64_t generation) {
   if (!entry.settled) return;
+  static const std::string noPath;  // so that neither path is copied
   entry.watched.confirm(generation, entry.devicePath,
-                        entry.usedBundled ? entry.bundledPath : std::string());
+                        entry.usedBundled ? entry.bundledPath : noPath);
 }
 
 std::vector<CachedFile> cachedFiles;

@@ -1,9 +1,11 @@
 #!/usr/bin/python3
-"""Writes the bundled area-code data from Google's libphonenumber as Debian's
-python3-phonenumbers package ships it: the English area-code files, the
-overlays of every other language, and the carrier names.
+"""Writes the bundled area-code data from the project's copy of Google's
+libphonenumber data (third_party/libphonenumber): the English area-code files,
+the overlays of every other language, and the carrier names. The names of the
+regions in each language, which libphonenumber's files do not hold, come from
+Debian's python3-phonenumbers.
 
-Run it with Debian's own interpreter, /usr/bin/python3, which is the one the
+Run it with Debian's own interpreter, /usr/bin/python3, which is the one that
 package is installed for:
 
     /usr/bin/python3 tools/gen_area_codes.py                 # the bundle, into data/
@@ -32,10 +34,10 @@ unique, sorted in plain string order, no header):
 
 Area texts
 ----------
-phonenumbers.geodata.GEOCODE_DATA maps a prefix of the E.164 digits (calling
-code first, e.g. "4420") to {locale: text}. The text of a prefix for a
-language is picked as the package's geocoder does (phonenumbers/prefix.py,
-_find_lang): the full locale, then language and script, then the bare
+The geocoding files map a prefix of the E.164 digits (calling code first,
+e.g. "4420") to a text, one folder per locale; merged they give {locale: text}
+per prefix. The text of a prefix for a language is picked as libphonenumber's
+geocoder picks it: the full locale, then language and script, then the bare
 language, then English, except that Chinese, Japanese and Korean never fall
 back to English. A prefix without a text for the language is left out, so a
 longer prefix without a usable name never hides a shorter one that has a name.
@@ -48,7 +50,8 @@ Country lines
 -------------
 Every file also holds the least specific keys: the calling code plus the
 shortest national prefix after which the number can be valid for only one
-region of the code, with that region's name (phonenumbers.geodata.locale).
+region of the code, with that region's name (python3-phonenumbers' region
+names).
 For a calling code of one region that is the calling code alone ("49|Germany");
 for a shared code the prefixes follow the regions' number patterns
 ("1876|Jamaica", "77|Kazakhstan"). Where a prefix cannot tell the region
@@ -66,7 +69,7 @@ without records in their overlay is then an empty file.
 
 Texts are written as the data has them, except that "|" and the line
 terminators CR, LF, U+0085, U+2028 and U+2029, which would break a record, are
-replaced by a space. The output depends only on the package's data: running
+replaced by a space. The output depends only on the data it reads: running
 it again gives identical files. Everything is written into a temporary folder
 beside the output and then moved into place; files and language folders of an
 earlier run that this run does not produce are removed.
@@ -80,10 +83,10 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import libphonenumber_data  # noqa: E402
 import phone_regions  # noqa: E402
 
-REPO_ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-DATA_VERSION = "8.12.57"
+REPO_ROOT = libphonenumber_data.REPO_ROOT
 COUNTRY_PREFIX_DIGITS = 6
 
 # Characters that would end or split a record.
@@ -142,33 +145,33 @@ def base_of(locale):
 
 
 class Package:
-    """The parts of python3-phonenumbers the data is made from."""
+    """The data the bundle is made from: libphonenumber's files in the project's
+    copy (third_party/libphonenumber), and the names of the regions in each
+    language, which libphonenumber's files do not hold, from Debian's
+    python3-phonenumbers."""
 
-    def __init__(self):
+    def __init__(self, resources_root=libphonenumber_data.DEFAULT_ROOT):
         try:
-            import phonenumbers
-            from phonenumbers.carrierdata import CARRIER_DATA
-            from phonenumbers.geodata import GEOCODE_DATA
             from phonenumbers.geodata.locale import LOCALE_DATA
-            from phonenumbers.phonenumberutil import COUNTRY_CODE_TO_REGION_CODE
         except ImportError:
             sys.stderr.write(
                 "gen_area_codes.py: the phonenumbers package is missing for %s; install it "
                 "with 'apt-get install python3-phonenumbers' and run this script with "
-                "/usr/bin/python3\n" % sys.executable)
+                "/usr/bin/python3 (it gives the names of the regions)\n" % sys.executable)
             sys.exit(2)
-        self.version = phonenumbers.__version__
-        self.geodata = GEOCODE_DATA
-        self.carriers = CARRIER_DATA
+        resources = libphonenumber_data.Resources(resources_root)
+        self.resources = resources
+        self.version = resources.version.get("release", "?")
+        self.geodata = resources.geodata
+        self.carriers = resources.carriers
         self.region_names = LOCALE_DATA
-        self.regions_of_code = {str(c): list(r) for c, r in COUNTRY_CODE_TO_REGION_CODE.items()}
-        self.metadata_for_region = phonenumbers.PhoneMetadata.metadata_for_region
-        self.mobile_token = lambda code: phonenumbers.country_mobile_token(int(code))
+        self.regions_of_code = resources.regions_of_code
+        self.patterns_of = resources.patterns_of
+        self.mobile_token = lambda code: libphonenumber_data.MOBILE_TOKENS.get(code, "")
         self.codes_by_length = {}
         for code in self.regions_of_code:
             self.codes_by_length.setdefault(len(code), set()).add(code)
-        self.locales = sorted({locale for texts in GEOCODE_DATA.values() for locale in texts} -
-                              {"en"})
+        self.locales = [locale for locale in resources.locales if locale != "en"]
         self._country_keys = None
         self._english = None
         self._by_language = None
@@ -204,7 +207,7 @@ class Package:
                 if len(regions) == 1 and len(self.regions_of_code[code]) == 1:
                     keys.append((code, regions[0]))
                 elif regions:
-                    automata = phone_regions.region_automata(self.metadata_for_region,
+                    automata = phone_regions.region_automata(self.patterns_of,
                                                              self.regions_of_code[code])
                     for prefix, region in phone_regions.certain_prefixes(
                             automata, COUNTRY_PREFIX_DIGITS):
@@ -351,20 +354,20 @@ def write_bundle(package, staging):
 def main():
     parser = argparse.ArgumentParser(
         description="Writes the bundled area-code data (codes/, lang/, carriers/) from "
-        "python3-phonenumbers. Run it with /usr/bin/python3 (Debian's interpreter, for which "
-        "the package is installed).",
+        "third_party/libphonenumber. Run it with /usr/bin/python3 (Debian's interpreter, for "
+        "which python3-phonenumbers, the source of the region names, is installed).",
         usage="/usr/bin/python3 tools/gen_area_codes.py [--out DIR] [--lang LANGUAGE]")
     parser.add_argument("--out", default=None,
                         help="output folder (default: the repository's data folder)")
+    parser.add_argument("--resources", default=libphonenumber_data.DEFAULT_ROOT,
+                        help="the copy of libphonenumber's data (default: "
+                        "third_party/libphonenumber)")
     parser.add_argument("--lang", default=None,
                         help="write only the complete area set of this language, one file "
                         "per calling code, straight into --out")
     args = parser.parse_args()
 
-    package = Package()
-    if package.version != DATA_VERSION:
-        sys.stderr.write("gen_area_codes.py: note: phonenumbers %s, the NOTICE names %s\n" %
-                         (package.version, DATA_VERSION))
+    package = Package(args.resources)
     if args.lang is not None:
         known = ["en"] + package.locales
         if args.lang not in known:
@@ -395,7 +398,7 @@ def main():
     finally:
         shutil.rmtree(staging, ignore_errors=True)
     english = sets["en"]
-    print("phonenumbers %s: %d English files, %d records (%d country keys); %d languages" %
+    print("libphonenumber %s: %d English files, %d records (%d country keys); %d languages" %
           (package.version, len(english), sum(len(r) for r in english.values()),
            len(package.country_keys()), len(package.locales)))
     return 0

@@ -1,5 +1,5 @@
 """Which region a national number of a shared calling code belongs to, from
-libphonenumber's metadata (Debian's python3-phonenumbers).
+libphonenumber's metadata (tools/libphonenumber_data.py reads it).
 
 libphonenumber names a number's country when the number is valid for exactly
 one region of its calling code: it matches a pattern of one of the region's
@@ -20,8 +20,6 @@ except ImportError:  # Python before 3.11
     import sre_constants
 
 DIGITS = frozenset("0123456789")
-NUMBER_TYPES = ("fixed_line", "mobile", "toll_free", "premium_rate", "shared_cost",
-                "personal_number", "voip", "pager", "uan", "voicemail")
 
 
 class Automaton:
@@ -142,19 +140,28 @@ class Automaton:
         """True when some digit string leads from `states` to a match."""
         return bool(states & self.live)
 
+    def strings(self, limit=100000):
+        """Every digit string the automaton accepts. Raises ValueError when there
+        are more than `limit` (an unbounded repeat has infinitely many)."""
+        found = set()
+        todo = [("", self.begin())]
+        while todo:
+            text, states = todo.pop()
+            if self.final in states:
+                found.add(text)
+            for digit in "0123456789":
+                following = self.step(states, digit)
+                if self.can_complete(following):
+                    if len(text) >= 64 or len(found) + len(todo) > limit:
+                        raise ValueError("the pattern matches too many strings")
+                    todo.append((text + digit, following))
+        return found
 
-def region_automata(metadata_for_region, regions):
-    """{region: Automaton} over the patterns of every number type of each region."""
-    automata = {}
-    for region in regions:
-        metadata = metadata_for_region(region)
-        patterns = []
-        for name in NUMBER_TYPES:
-            desc = getattr(metadata, name, None)
-            if desc is not None and desc.national_number_pattern:
-                patterns.append(desc.national_number_pattern)
-        automata[region] = Automaton(patterns)
-    return automata
+
+def region_automata(patterns_of, regions):
+    """{region: Automaton} over the patterns `patterns_of(region)` gives: those
+    of every number type of the region."""
+    return {region: Automaton(patterns_of(region)) for region in regions}
 
 
 def certain_prefixes(automata, max_digits):

@@ -57,7 +57,7 @@ TEST(DataCommand, InstallLanguageAnswersInItAndRemoveLeavesTheUsersFiles) {
                         {"+1 876 555 1234", "Jamaika"},       // shared code: by leading digits
                         {"+44 20 7946 0000", "London"},       // English where German has none
                         {"+36 1 234 5678", "Mine"},           // the user's file is kept
-                        {"+33 1 42 68 53 00", "Paris"},       // nothing left of French
+                        {"+33 1 42 68 53 00", "Frankreich"},  // nothing left of French
                         {"+376 312 345", "Andorra"},          // a code without areas
                     });
   e2e::Outcome status = e2e::zelvora(root, {"data"});

@@ -41,8 +41,9 @@ bool isDigits(std::string_view text) {
 TEST(BundledData, KnownEntriesHaveTheirEnglishAreaTexts) {
   for (const std::string entry :
        {"44 20|London", "1 201|New Jersey", "1 418269|Gasp\u00e9, QC", "49 30|Berlin",
-        "49 89|Munich", "33 1426|Paris", "86 10|Beijing", "39 06|Rome", "7 495|Moscow",
-        "55 11333|S\u00e3o Paulo - SP", "358 19|Uusimaa", "358 18|\u00c5land Islands", "245 320",
+        "49 89|Munich", "33 1426", "33 |France", "1 227|Maryland", "86 10|Beijing", "39 06|Rome",
+        "7 495|Moscow", "55 11333|S\u00e3o Paulo - SP", "358 19|Uusimaa",
+        "358 18|\u00c5land Islands", "245 320",
         // Country lines: the calling code alone, or the prefix that tells one
         // country of a shared code; none where the prefix cannot.
         "49 |Germany", "376 |Andorra", "1 876|Jamaica", "7 7|Kazakhstan", "44 7700"}) {

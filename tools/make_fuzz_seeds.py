@@ -30,23 +30,30 @@ def write(target, seeds):
         (folder / name).write_bytes(data)
 
 
-# number_scan_fuzzer: "<home calling code>|<trunk prefix>", the number, then
-# the area-code file's text.
+# number_scan_fuzzer: "<home calling code>|<trunk prefix>|<home region>", the
+# number, then the area-code file's text.
 GB = lines(44, 12, "4420") + lines(44, 6, "44161")
 write("number_scan_fuzzer", {
-    "gb_international": "44|0\n+44 20 7946 0000\n" + GB,
-    "gb_national": "44|0\n(020) 7946-0000\n" + GB,
-    "gb_no_trunk": "44|0\n7946 0000\n" + GB,
-    "us": "44|0\n+1 212 555 0100\n" + lines(1, 10, "1212") + lines(1, 5, "1201"),
-    "us_home": "1|1\n1 (201) 200-1234\n" + lines(1, 10, "1201"),
-    "ua_unlisted": "44|0\n+380 44 123 4567\n" + GB,
-    "cn": "86|0\n010 6552 9988\n" + lines(86, 8),
-    "ru": "7|8\n8 (301) 222-33-44\n" + lines(7, 8),
-    "crlf_and_unicode": "44|0\n+44 161 496 0000\n44161|Manchester\r\n4416|North\u2028"
+    "gb_international": "44|0|GB\n+44 20 7946 0000\n" + GB,
+    "gb_national": "44|0|GB\n(020) 7946-0000\n" + GB,
+    "gb_no_trunk": "44|0|GB\n7946 0000\n" + GB,
+    "us": "44|0|GB\n+1 212 555 0100\n" + lines(1, 10, "1212") + lines(1, 5, "1201"),
+    "us_home": "1|1|US\n1 (201) 200-1234\n" + lines(1, 10, "1201"),
+    "ua_unlisted": "44|0|GB\n+380 44 123 4567\n" + GB,
+    "cn": "86|0|CN\n010 6552 9988\n" + lines(86, 8),
+    "ru": "7|8|RU\n8 (301) 222-33-44\n" + lines(7, 8),
+    "de_idd": "49|0|DE\n0044 20 7946 0000\n" + GB,
+    "au_idd": "61|0|AU\n1488 0011 44 20 7946 0000\n" + GB,
+    "sc_idd": "248||SC\n010 44 161 496 0000\n" + GB,
+    "bracketed_trunk": "49|0|DE\n+44 (0)20 7946 0000\n" + GB,
+    "call_list": "44|0|GB\n\u202a+44\u00a020\u00a07946\u00a00000\u202c\n" + GB,
+    "dots": "44|0|GB\n020.7946/0000 . 1\n" + GB,
+    "by_national": "375|8|BY\n8 0152 45-09-11\n" + lines(375, 8),
+    "crlf_and_unicode": "44|0|GB\n+44 161 496 0000\n44161|Manchester\r\n4416|North\u2028"
                         "4420|mid|London\u0085441|\n44161|Greater Manchester\r",
     "no_home": "\n020 7946 0000\n" + GB,
-    "wrong_kind_trunk": "44|#\n020 7946 0000\n" + GB,
-    "not_utf8": b"44|0\n+44 20 7946 0000\n4420|Lon\xc3(don\n",
+    "wrong_kind_trunk": "44|#|GB\n020 7946 0000\n" + GB,
+    "not_utf8": b"44|0|GB\n+44 20 7946 0000\n4420|Lon\xc3(don\n",
 })
 
 # lookup_fuzzer: region, "countryCode", "trunkPrefixx", "recents" (see
@@ -59,6 +66,8 @@ write("lookup_fuzzer", {
     "fallback_not_utf8": b"GB\n44\n0\n\n020 7946 0000\ndr\n4420|\xff\n\0" + GB.encode(),
     "no_region": "\n\n\n~\n020 7946 0000\ndr\n" + GB + "\0" + GB,
     "wrong_kinds": "GB\ni:44\na:0\nr:2.5\n+44 161 496 0000\nd\n" + GB + "\0",
+    "de_idd": "DE\n\n\n\n00 44 20 7946 0000\nd\n" + GB + "\0",
+    "shared_code_home": "DE\n44\n\n\n00 1 212 555 0100\nr\n\0" + lines(1, 10, "1212"),
 })
 
 

@@ -1,7 +1,9 @@
 // zelvora home: the home screen's launch-time lookup. Runs initVals with no
 // number, which settles the home calling code and trunk prefix and stores what
 // it derived, then prints them: calling code, a tab, trunk prefix. Without a
-// home calling code it says so, and how to give one, and exits 1.
+// home calling code it says so, and how to give one, and exits 1; a stored
+// calling code that the country tables do not know is printed with a note on
+// standard error.
 #include <iostream>
 
 #include "commands.h"
@@ -33,6 +35,7 @@ int runHome(const Arguments& arguments) {
     if (value) fields[i] = toUtf8(objectAs<NSString>(value)->units());
   }
   std::cout << fields[0] << '\t' << fields[1] << '\n';
+  if (std::string note = unknownCallingCodeNote(); !note.empty()) std::cerr << note << '\n';
   return 0;
 }
 

@@ -13,6 +13,7 @@
 #include "commands.h"
 #include "common/host_setup.h"
 #include "host/foundation/preferences.h"
+#include "lookup/country_data.h"
 #include "output.h"
 #include "settings_values.h"
 
@@ -257,7 +258,8 @@ int main(int argc, char** argv) {
   Invocation invocation;
   CLI::App app("ZelvoraPro: where a telephone number comes from, on a simulated phone.", "zelvora");
   app.footer(kExitStatus);
-  app.set_version_flag("-V,--version", "zelvora " ZELVORA_VERSION);
+  app.set_version_flag("-V,--version", "zelvora " ZELVORA_VERSION "\ndata: libphonenumber " +
+                                           std::string(country_data::kRelease));
   // The global options are taken before or after the command.
   app.fallthrough();
   app.add_option_function<std::string>(

@@ -11,7 +11,9 @@
 //
 // A change is stored and then announced with the Darwin notification that the
 // library listens for, so a running home screen uses it at its next lookup.
-// A value that fails its check changes nothing.
+// A value that fails its check changes nothing. A home calling code that the
+// country tables do not know is stored all the same, as a user may mean it,
+// but listing and setting say so on standard error.
 #include <iostream>
 
 #include "commands.h"
@@ -63,6 +65,7 @@ int list() {
       std::cout << key << '\t' << describeValue(value) << '\t' << describeKind(value) << '\n';
     }
   }
+  if (std::string note = unknownCallingCodeNote(); !note.empty()) std::cerr << note << '\n';
   return 0;
 }
 
@@ -84,7 +87,10 @@ int runSettings(const Arguments& arguments) {
     if (arguments.size() != 3) return fail(2, "usage: zelvora settings set KEY VALUE");
     CheckedValue checked = checkSetting(arguments[1], arguments[2]);
     if (!checked.error.empty()) return fail(2, checked.error);
-    return store(arguments[1], checked.value);
+    const int status = store(arguments[1], checked.value);
+    if (std::string note = unknownCallingCodeNote(); status == 0 && !note.empty())
+      std::cerr << note << '\n';
+    return status;
   }
   if (verb == "unset") {
     if (arguments.size() != 2) return fail(2, "usage: zelvora settings unset KEY");

@@ -6,7 +6,9 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "host/foundation/preferences.h"
 #include "host/foundation/values.h"
+#include "lookup/country_tables.h"
 #include "lookup/preference_keys.h"
 
 namespace zelvora {
@@ -124,6 +126,15 @@ CheckedValue checkSetting(std::string_view key, std::string_view text) {
   }
   return {nil, "unknown setting \"" + std::string(key) +
                    "\" (the settings are countryCode, trunkPrefixx and recents)"};
+}
+
+std::string unknownCallingCodeNote() {
+  const auto* code = objectAs<NSString>(CFPreferencesCopyAppValue(kCountryCodeKey, kPrefsDomain));
+  if (!code || code->units().empty() || isKnownCallingCode(code->units())) return {};
+  return "note: countryCode \"" + toUtf8(code->units()) +
+         "\" is no calling code that ZelvoraPro knows, so numbers without \"+\" find no area; "
+         "to derive it again from the device region: zelvora settings unset countryCode (and unset "
+         "trunkPrefixx to derive the trunk prefix again too)";
 }
 
 }  // namespace zelvora

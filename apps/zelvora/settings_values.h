@@ -27,4 +27,11 @@ CheckedValue checkSetting(std::string_view key, std::string_view text);
 // Whether `key` is one of the three settings.
 bool knownSetting(std::string_view key);
 
+// Empty unless the stored home calling code ("countryCode") is a text that is
+// no calling code the country tables know, such as an old "77"; then a
+// one-line note saying so and how to derive it again from the region. Such a
+// value is kept as the user stored it: national numbers are looked up under
+// it and find no area.
+std::string unknownCallingCodeNote();
+
 }  // namespace zelvora

@@ -4,8 +4,14 @@
 // the start of a number given in international form, each with the trunk
 // prefix that numbers carry when dialled within that country.
 // callingCodeByCountry turns the two-letter country code of the device's
-// region into a calling code. A calling code also names the area-code file
-// that the lookup reads, so the values decide which file a country uses.
+// region into a calling code, and each country also has the international
+// call prefixes that its people dial before a calling code ("00", "011",
+// "0011", ...). A calling code also names the area-code file that the lookup
+// reads, so the values decide which file a country uses.
+//
+// The tables are libphonenumber's, generated into lookup/country_data.h by
+// tools/gen_country_tables.py: every calling code and every region it knows.
+// Calling codes are prefix-free, so at most one begins a number.
 //
 // Calling codes are texts of decimal digits without "+" ("1", "44", "375");
 // trunk prefixes are digits and may be empty; country codes are two capital
@@ -20,13 +26,16 @@
 #include <array>
 #include <cstddef>
 #include <optional>
+#include <span>
 #include <string_view>
 
-// The calling codes with their trunk prefixes, in the order in which numbers
-// are matched against them. Each entry is the code, "|", and the trunk prefix
-// ("216|" has the empty trunk prefix). No code occurs twice and none is the
-// beginning of another code in the list.
-extern const std::array<std::u16string_view, 113> callingCodeTrunkList;
+#include "lookup/country_data.h"
+
+// The calling codes with their trunk prefixes, ascending by code. Each entry
+// is the code, "|", and the trunk prefix ("216|" has the empty trunk prefix).
+// No code occurs twice and none is the beginning of another code in the list.
+extern const std::array<std::u16string_view, country_data::kCallingCodeTrunkEntries.size()>
+    callingCodeTrunkList;
 
 // One country of callingCodeByCountry.
 struct CountryCallingCode {
@@ -37,7 +46,7 @@ struct CountryCallingCode {
 // Every known country with its calling code, one entry per country, sorted by
 // country so that it can be searched by halves. Several countries share a
 // code ("US" and "CA" both have "1").
-extern const std::array<CountryCallingCode, 239> callingCodeByCountry;
+extern const std::array<CountryCallingCode, country_data::kRegions.size()> callingCodeByCountry;
 
 // The calling-code part of a list entry: the text before the first "|", or the
 // whole entry when it has none.
@@ -53,18 +62,35 @@ constexpr std::u16string_view trunkPrefixOfEntry(std::u16string_view entry) noex
 }
 
 // The trunk prefix of the list entry whose code equals `callingCode` as a
-// whole text. Every entry is examined and the last equal one wins. Gives the
-// empty text when no entry is equal or no code is given, so "+44" or " 44"
-// find nothing.
+// whole text. Gives the empty text when no entry is equal or no code is given,
+// so "+44" or " 44" find nothing.
 std::u16string_view trunkPrefixByCallingCode(
     std::optional<std::u16string_view> callingCode) noexcept;
+
+// The national prefixes that numbers of `callingCode` may begin with when
+// written within the country, longest first, for a code that has other forms
+// than its trunk prefix ("375": "80", "0", "8"); empty for any other code.
+std::span<const country_data::NationalPrefix> nationalPrefixesOf(
+    std::u16string_view callingCode) noexcept;
+
+// Whether `callingCode` is a code of the list, as a whole text.
+bool isKnownCallingCode(std::u16string_view callingCode) noexcept;
+
+// The code of the list that begins `digits` ("442079460000" gives "44"), or
+// none.
+std::optional<std::u16string_view> callingCodeAt(std::u16string_view digits) noexcept;
 
 // The calling code of `country`, an exact key of callingCodeByCountry ("gb"
 // is not "GB"). Gives nothing when the key is absent or no country is given.
 std::optional<std::u16string_view> callingCodeForCountry(
     std::optional<std::u16string_view> country) noexcept;
 
-// The longest calling code among the values of callingCodeByCountry with which
-// `digits` begins: "380441234567" gives "380", "77012345678" gives "77",
-// "12125550100" gives "1". Gives nothing when no value begins `digits`.
-std::optional<std::u16string_view> longestCountryCallingCodeAt(std::u16string_view digits) noexcept;
+// The main country of `callingCode` ("1" gives "US", "44" "GB", "7" "RU"):
+// the one whose rules the code's numbers follow when nothing tells the
+// country. None for a code of no country ("800") or an unknown one.
+std::optional<std::u16string_view> mainCountryOfCallingCode(
+    std::u16string_view callingCode) noexcept;
+
+// The international call prefixes of `country`, ascending ("DE" gives "00";
+// "AU" "0011", "0014", ... "14880011"), or none for an unknown country.
+std::span<const std::u16string_view> internationalPrefixesOf(std::u16string_view country) noexcept;

@@ -49,15 +49,20 @@ const HomeCountry& settleHomeCountry() {
   // over the value it was derived from: a value just read is never written
   // again, so a newer one stored meanwhile by another process stays.
   HomeCountry home;
+  // The device region and its calling code; empty when it has none. Read
+  // without making a value, as every settling needs it for the home region.
+  const std::optional<std::string>& device = host::deviceRegion();
+  const std::u16string region = device ? toUtf16(*device) : std::u16string();
+  const std::u16string_view regionCode = callingCodeForCountry(region).value_or(u"");
   if (!missing(callingCodePrefs) && ns::length(callingCodePrefs) != 0) {
     home.callingCode = ns::units(callingCodePrefs);
   } else {
-    id region = NSLocaleCurrentCountryCode();
-    std::optional<std::u16string_view> derived =
-        region ? callingCodeForCountry(ns::units(region)) : std::nullopt;
-    if (derived) {
-      home.callingCode = std::u16string(*derived);
-      host::setAppValueIfStill(kCountryCodeKey, NSString::make(std::u16string(*derived)),
+    id localeRegion = NSLocaleCurrentCountryCode();
+    const std::u16string_view derived =
+        localeRegion ? callingCodeForCountry(ns::units(localeRegion)).value_or(u"") : u"";
+    if (!derived.empty()) {
+      home.callingCode = std::u16string(derived);
+      host::setAppValueIfStill(kCountryCodeKey, NSString::make(std::u16string(derived)),
                                callingCodePrefs, kPrefsDomain);
     } else if (callingCodePrefs) {
       // An empty or null value that nothing replaces is removed.
@@ -74,6 +79,17 @@ const HomeCountry& settleHomeCountry() {
     // Without a home calling code there is nothing to derive a trunk prefix
     // from: none is used, and none is stored that would outlive a later home.
     home.trunkPrefix = NSString::make(u"");
+  }
+  if (home.callingCode) {
+    if (!regionCode.empty() && regionCode == *home.callingCode) {
+      home.region = region;
+    } else if (auto main = mainCountryOfCallingCode(*home.callingCode)) {
+      home.region = *main;
+    }
+    home.internationalPrefixes = internationalPrefixesOf(home.region);
+    const NSString* trunk = objectAs<NSString>(home.trunkPrefix);
+    if (trunk && trunk->units() == trunkPrefixByCallingCode(*home.callingCode))
+      home.nationalPrefixes = nationalPrefixesOf(*home.callingCode);
   }
   CFPreferencesAppSynchronize(kPrefsDomain);
   lastSettled =

@@ -12,6 +12,10 @@
 // - "trunkPrefixx", when absent or null, takes the trunk prefix of the home
 //   calling code. Without a home calling code the trunk prefix is empty and
 //   nothing is stored.
+// The home region, whose international call prefixes mark a number dialled
+// abroad, is the device region when its calling code is the home calling
+// code, else the main country of the home calling code ("44" set by hand on a
+// device in Germany dials from Great Britain).
 // It finishes by synchronising again. While neither the preferences (as their
 // view's generation tells) nor the device region changed since, the home
 // country settled last time is given again without deriving or writing.
@@ -22,9 +26,12 @@
 #pragma once
 
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 
 #include "host/foundation/object.h"
+#include "lookup/country_data.h"
 
 struct HomeCountry {
   // The home calling code, or none when neither the preferences nor the device
@@ -34,6 +41,16 @@ struct HomeCountry {
   // whatever value the preference holds. Its kind is checked only where a
   // lookup needs it.
   id trunkPrefix;
+  // The home region ("GB"), or empty when the home calling code belongs to no
+  // known country.
+  std::u16string region;
+  // The home region's international call prefixes, ascending; empty without a
+  // home region.
+  std::span<const std::u16string_view> internationalPrefixes;
+  // While the trunk prefix is the one the tables give for the home calling
+  // code, every national prefix that the code's numbers may begin with in its
+  // place, longest first; empty when the trunk prefix alone applies.
+  std::span<const country_data::NationalPrefix> nationalPrefixes;
 };
 
 const HomeCountry& settleHomeCountry();

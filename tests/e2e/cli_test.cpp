@@ -72,8 +72,8 @@ TEST(CommandLine, HelpAndVersionGoToStandardOutput) {
       {{"home", "--help"}, "Usage: zelvora home"},
       {{"settings", "--help"}, "Usage: zelvora settings [OPTIONS] [SUBCOMMAND]"},
       {{"settings", "set", "--help"}, "Usage: zelvora settings set [OPTIONS] KEY VALUE"},
-      {{"-V"}, "zelvora " ZELVORA_VERSION "\n"},
-      {{"lookup", "1", "--version"}, "zelvora " ZELVORA_VERSION "\n"},
+      {{"-V"}, "zelvora " ZELVORA_VERSION "\ndata: libphonenumber 9.0.35\n"},
+      {{"lookup", "1", "--version"}, "zelvora " ZELVORA_VERSION "\ndata: libphonenumber 9.0.35\n"},
   };
   for (const auto& [arguments, shown] : cases) {
     SCOPED_TRACE(arguments.front() + " " + arguments.back());

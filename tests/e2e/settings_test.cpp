@@ -264,6 +264,38 @@ TEST(NoHomeCountry, SaidOnceAndNothingStored) {
   EXPECT_EQ(lookup.err, "");
 }
 
+// Guards against a stored calling code that the tables do not know (an old
+// "77" for Kazakhstan) being rewritten, or kept without a word: `settings`,
+// `settings set` and `home` say so on standard error and how to derive it
+// again, and unsetting it derives the region's code.
+TEST(UnknownCallingCode, KeptAndNamedWithTheWayBack) {
+  testing_support::TempDevice device;
+  const std::string root = device.root();
+  const Texts kz = {"--region", "KZ"};
+  auto run = [&](Texts arguments) {
+    arguments.insert(arguments.begin(), kz.begin(), kz.end());
+    return e2e::zelvora(root, arguments);
+  };
+  const e2e::Outcome set = run({"settings", "set", "countryCode", "77"});
+  EXPECT_EQ(set.status, 0) << e2e::describe(set);
+  for (const Texts& command : {Texts{"settings"}, Texts{"home"}, Texts{"settings", "get", "x"}}) {
+    SCOPED_TRACE(command.front());
+    const e2e::Outcome outcome = run(command);
+    const bool says =
+        outcome.err.find("countryCode \"77\" is no calling code") != std::string::npos;
+    EXPECT_EQ(says, command.size() == 1) << outcome.err;
+  }
+  EXPECT_NE(set.err.find("zelvora settings unset countryCode"), std::string::npos) << set.err;
+  EXPECT_EQ(run({"lookup", "+7 727 312 83 00"}).out, "+7 727 312 83 00\tAlmaty\n");
+  EXPECT_EQ(e2e::setting(root, "countryCode"), "77\n");
+
+  EXPECT_EQ(run({"settings", "unset", "countryCode"}).status, 0);
+  const e2e::Outcome home = run({"home"});
+  EXPECT_EQ(home.out, "7\t\n");  // the trunk prefix stored with "77" stays
+  EXPECT_EQ(home.err, "");
+  EXPECT_EQ(run({"settings", "set", "countryCode", "7"}).err, "");
+}
+
 // Guards against blocking on a FIFO where the system reads a file: one among
 // the notification announcements must not hang `settings set` after it has
 // stored the value, and one as the device's area-code file must not hang the

@@ -98,17 +98,36 @@ const NSString* textOf(const id& value) {
   return objectAs<NSString>(value);
 }
 
+// The home country of `callingCode` (none for an empty one) and the trunk
+// prefix value `trunkPrefix`, on this device: its region is the device's when
+// that has the code, else the code's main country.
+HomeCountry homeFor(const std::u16string& callingCode, const id& trunkPrefix) {
+  HomeCountry home;
+  home.trunkPrefix = trunkPrefix;
+  if (callingCode.empty()) return home;
+  home.callingCode = callingCode;
+  id region = NSLocaleCurrentCountryCode();
+  if (region && callingCodeForCountry(ns::units(region)) == callingCode) {
+    home.region = ns::units(region);
+  } else if (auto main = mainCountryOfCallingCode(callingCode)) {
+    home.region = *main;
+  }
+  home.internationalPrefixes = internationalPrefixesOf(home.region);
+  if (textOf(trunkPrefix) && textOf(trunkPrefix)->units() == trunkPrefixByCallingCode(callingCode))
+    home.nationalPrefixes = nationalPrefixesOf(callingCode);
+  return home;
+}
+
 // The calling code that `number` is looked up under with the home country
 // that the preference `countryCode` or else the region gives.
 std::u16string likelyCallingCode(const id& countryCode, const std::u16string& number) {
-  HomeCountry home;
-  home.trunkPrefix = NSString::make(u"");
+  std::u16string code;
   if (textOf(countryCode) && !textOf(countryCode)->units().empty()) {
-    home.callingCode = textOf(countryCode)->units();
+    code = textOf(countryCode)->units();
   } else if (id region = NSLocaleCurrentCountryCode()) {
-    if (auto code = callingCodeForCountry(ns::units(region))) home.callingCode = *code;
+    code = callingCodeForCountry(ns::units(region)).value_or(u"");
   }
-  return splitNumber(number, home).callingCode;
+  return splitNumber(number, homeFor(code, NSString::make(u""))).callingCode;
 }
 
 // Writes a whole file; false when it cannot be made (a name that is too long
@@ -190,11 +209,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   const id settledCode = CFPreferencesCopyAppValue(kCountryCodeKey, kPrefsDomain);
   std::optional<std::u16string> expected;
   if (!settledCode || textOf(settledCode)) {
-    HomeCountry home;
-    if (textOf(settledCode) && !textOf(settledCode)->units().empty()) {
-      home.callingCode = textOf(settledCode)->units();
-    }
-    home.trunkPrefix = CFPreferencesCopyAppValue(kTrunkPrefixKey, kPrefsDomain);
+    const HomeCountry home =
+        homeFor(textOf(settledCode) ? textOf(settledCode)->units() : std::u16string(),
+                CFPreferencesCopyAppValue(kTrunkPrefixKey, kPrefsDomain));
     NumberParts parts;
     try {
       parts = splitNumber(number, home);

@@ -5,12 +5,15 @@
 // line by line (decode the whole text, cut it into lines, split each at "|",
 // keep the longest matching key, the first of equal length, the last line of a
 // repeated key), so any slip of its word-at-a-time and chunked fast paths
-// shows. splitNumber is checked for what it must keep: the digits it is given
-// come back as calling code, dropped trunk prefix and national number.
+// shows. splitNumber is checked against a plain reading of the number, one
+// rule at a time: layout marks, dots and slashes between digits, "+" or the
+// home region's international call prefix, a bracketed trunk prefix, and the
+// home's national prefixes.
 //
 // Inputs are kept to a kilobyte (number_scan_fuzzer.options): that is dozens
 // of lines and sixteen of the scan's 64-byte chunks, enough for every path
 // through it, and it keeps the target fast.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -24,6 +27,7 @@
 #include "fuzz_input.h"
 #include "host/foundation/values.h"
 #include "lookup/area_scan.h"
+#include "lookup/country_tables.h"
 #include "lookup/normalise.h"
 #include "state/ns_exception.h"
 
@@ -121,37 +125,113 @@ UNGUIDED ReferenceScan referenceScan(std::string_view text, size_t skipped,
 
 // --- Normalisation -----------------------------------------------------------
 
-UNGUIDED bool formatting(char16_t c) {
-  return c == u' ' || c == u'(' || c == u')' || c == u'-';
+// The reference reads the number in plain steps, one rule at a time, where
+// splitNumber does it in one pass: layout out, then "+" or the international
+// call prefix, then the bracketed or national trunk prefix.
+
+UNGUIDED bool isDigit(char16_t c) {
+  return c >= u'0' && c <= u'9';
 }
 
-UNGUIDED bool allDigits(std::u16string_view text) {
-  for (char16_t c : text) {
-    if (c < u'0' || c > u'9') return false;
+UNGUIDED bool layoutMark(char16_t c) {
+  static const std::u16string marks =
+      u" \t-\u00A0\u2007\u202F\u2010\u2011\u2012\u2013\u2014\u2015\u2212\u200E\u200F"
+      u"\u202A\u202B\u202C\u202D\u202E\u2066\u2067\u2068\u2069";
+  return marks.find(c) != std::u16string::npos;
+}
+
+struct ReferenceRead {
+  std::u16string kept;  // without layout; a leading "+" (and every "+" after it) out
+  bool leadingPlus = false;
+  size_t groupStart = std::u16string::npos;
+  size_t groupEnd = std::u16string::npos;
+};
+
+UNGUIDED ReferenceRead referenceRead(std::u16string_view number) {
+  // First the marks that lay a number out, brackets apart.
+  std::u16string units;
+  for (char16_t c : number) {
+    if (!layoutMark(c)) units += c;
   }
-  return true;
+  ReferenceRead read;
+  bool inGroup = false;
+  for (size_t i = 0; i < units.size(); ++i) {
+    const char16_t c = units[i];
+    if (c == u'(' || c == u')') {
+      if (c == u'(' && read.groupStart == std::u16string::npos) {
+        read.groupStart = read.kept.size();
+        inGroup = true;
+      } else if (c == u')' && inGroup) {
+        read.groupEnd = read.kept.size();
+        inGroup = false;
+      }
+      continue;
+    }
+    const bool betweenDigits = !read.kept.empty() && isDigit(read.kept.back()) &&
+                               i + 1 < units.size() && isDigit(units[i + 1]);
+    if ((c == u'.' || c == u'/') && betweenDigits) continue;
+    if (c == u'+' && read.kept.empty() && !read.leadingPlus) {
+      read.leadingPlus = true;
+      continue;
+    }
+    if (c == u'+' && read.leadingPlus) continue;
+    read.kept += c;
+  }
+  return read;
+}
+
+UNGUIDED std::optional<std::u16string> knownCodeAt(std::u16string_view digits) {
+  for (size_t length = 1; length <= 3 && length <= digits.size(); ++length) {
+    if (isKnownCallingCode(digits.substr(0, length)))
+      return std::u16string(digits.substr(0, length));
+  }
+  return std::nullopt;
 }
 
 UNGUIDED void checkSplit(std::u16string_view number, const HomeCountry& home,
                          const NumberParts& parts) {
-  std::u16string stripped;
-  for (char16_t c : number) {
-    if (!formatting(c)) stripped += c;
-  }
+  const ReferenceRead read = referenceRead(number);
   check(parts.lookedUp() || parts.nationalNumber.empty(), "national digits without a code");
-  if (!stripped.empty() && stripped.front() == u'+') {
-    check(parts.international, "a leading + is international");
-    if (!parts.lookedUp()) return;
-    std::u16string digits;
-    for (char16_t c : stripped) {
-      if (c != u'+') digits += c;
+  const std::u16string& digits = read.kept;
+
+  // An international number, and where its calling code begins.
+  std::optional<std::u16string> code;
+  size_t codeStart = 0;
+  if (read.leadingPlus) {
+    code = knownCodeAt(digits);
+  } else {
+    // The shortest of the home region's prefixes after which a digit other
+    // than 0 begins a known calling code.
+    size_t best = std::u16string::npos;
+    for (std::u16string_view prefix : home.internationalPrefixes) {
+      if (!std::u16string_view(digits).starts_with(prefix)) continue;
+      const std::u16string_view rest = std::u16string_view(digits).substr(prefix.size());
+      if (rest.empty() || rest.front() == u'0' || !knownCodeAt(rest)) continue;
+      if (prefix.size() < best) best = prefix.size();
     }
-    check(allDigits(parts.callingCode), "an international calling code is digits");
-    check(isFileSafeCallingCode(parts.callingCode), "the calling code names a file");
-    check(digits == parts.callingCode + parts.nationalNumber, "international digits kept");
+    if (best != std::u16string::npos) {
+      codeStart = best;
+      code = knownCodeAt(std::u16string_view(digits).substr(best));
+    }
+  }
+  const bool international = read.leadingPlus || code.has_value();
+  check(parts.international == international, "international as the reference reads it");
+  if (international) {
+    if (!code) {
+      check(!parts.lookedUp(), "an unknown calling code has no lookup");
+      return;
+    }
+    check(parts.callingCode == *code, "the calling code the reference finds");
+    size_t nationalStart = codeStart + code->size();
+    const std::u16string_view trunk = trunkPrefixByCallingCode(*code);
+    if (!trunk.empty() && read.groupStart == nationalStart &&
+        read.groupEnd == nationalStart + trunk.size() &&
+        digits.compare(nationalStart, trunk.size(), trunk) == 0) {
+      nationalStart += trunk.size();
+    }
+    check(parts.nationalNumber == digits.substr(nationalStart), "international digits kept");
     return;
   }
-  check(!parts.international, "no leading + is national");
   if (!home.callingCode) {
     check(!parts.lookedUp(), "no home code, no lookup");
     return;
@@ -159,26 +239,46 @@ UNGUIDED void checkSplit(std::u16string_view number, const HomeCountry& home,
   if (!parts.lookedUp()) return;
   check(parts.callingCode == *home.callingCode, "national numbers use the home code");
   if (home.callingCode->find(u'+') != std::u16string::npos) return;
-  // What follows the home code is the national number, less the trunk prefix
-  // when it begins with one.
-  const std::u16string& trunk = static_cast<const NSString&>(*home.trunkPrefix).units();
-  const std::u16string expected =
-      stripped.starts_with(trunk) ? stripped.substr(trunk.size()) : stripped;
+  // What follows the home code is the national number, less the longest
+  // national prefix that begins it, or less the trunk prefix alone.
+  std::u16string expected = digits;
+  if (!home.nationalPrefixes.empty()) {
+    size_t longest = 0;
+    for (const country_data::NationalPrefix& national : home.nationalPrefixes) {
+      if (expected.starts_with(national.prefix))
+        longest = std::max(longest, national.prefix.size());
+    }
+    expected.erase(0, longest);
+  } else {
+    const std::u16string& trunk = static_cast<const NSString&>(*home.trunkPrefix).units();
+    if (expected.starts_with(trunk)) expected.erase(0, trunk.size());
+  }
   check(parts.nationalNumber == expected, "national digits kept, trunk prefix dropped");
 }
 
-// The home country of the first line: "<calling code>|<trunk prefix>", or
-// "<calling code>" with the empty trunk prefix. An empty calling code means
+// The home country of the first line: "<calling code>|<trunk prefix>|<region>",
+// with the trunk prefix and the region optional. An empty calling code means
 // none, as settleHomeCountry gives for an empty preference; a trunk prefix "#"
-// stands for a preference value of the wrong kind (a number).
+// stands for a preference value of the wrong kind (a number). The region's
+// international call prefixes, and the code's national prefixes while the
+// trunk prefix is the tables' own, are the tables'.
 UNGUIDED HomeCountry homeOf(std::string_view line) {
   HomeCountry home;
   const size_t bar = line.find('|');
   const std::u16string code = fuzz_input::unitsOf(line.substr(0, bar));
   if (!code.empty()) home.callingCode = code;
-  const std::string_view trunk = bar == std::string_view::npos ? "" : line.substr(bar + 1);
+  std::string_view rest = bar == std::string_view::npos ? "" : line.substr(bar + 1);
+  const size_t second = rest.find('|');
+  const std::string_view trunk = rest.substr(0, second);
+  const std::string_view region = second == std::string_view::npos ? "" : rest.substr(second + 1);
   home.trunkPrefix =
       trunk == "#" ? NSNumber::integer(0) : NSString::make(fuzz_input::unitsOf(trunk));
+  if (home.callingCode) {
+    home.region = fuzz_input::unitsOf(region);
+    home.internationalPrefixes = internationalPrefixesOf(home.region);
+    if (trunk != "#" && fuzz_input::unitsOf(trunk) == trunkPrefixByCallingCode(code))
+      home.nationalPrefixes = nationalPrefixesOf(code);
+  }
   return home;
 }
 
@@ -223,10 +323,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   std::u16string national = parts.nationalNumber;
   if (!parts.lookedUp()) {
     skipped = input.size() % 4;
-    national.clear();
-    for (char16_t c : number) {
-      if (!formatting(c)) national += c;
-    }
+    national = referenceRead(number).kept;
   }
   const std::string text = fileText(std::string(input), parts.callingCode + national);
   const AreaScan scan = scanAreaCodes(text, skipped, national);

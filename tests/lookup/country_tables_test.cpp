@@ -1,16 +1,17 @@
 // The calling-code tables and their lookups. Well-formed entries, prefix-free
-// list codes and sorted unique keys are checked at compile time; these tests
-// restate the contents in other shapes (grouping by trunk prefix, counts per
-// first digit, shared codes) and check the lookups' edge cases.
+// ascending codes, sorted unique countries and well-formed prefix lists are
+// checked at compile time, and the regeneration test keeps the tables equal to
+// what the metadata gives; these tests pin the values that users met wrong in
+// older tables, and the lookups' edge cases.
 #include "lookup/country_tables.h"
 
 #include <gtest/gtest.h>
 
-#include <map>
-#include <set>
-#include <sstream>
+#include <algorithm>
+#include <span>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -26,107 +27,17 @@ std::u16string wide(std::string_view text) {
   return std::u16string(text.begin(), text.end());
 }
 
-// Guards against a wrong, missing or extra trunk prefix in the list: every
-// entry against the list grouped by trunk prefix, and each code through the
-// lookup itself.
-TEST(CallingCodeTrunkList, AgreesWithTheGroupingByTrunkPrefix) {
-  const Cases groups = {
-      {"1", "1"},
-      {"0",
-       "20 212 213 218 232 233 234 243 249 251 254 256 260 261 263 264 27 31 32 33 353 355 358 "
-       "359 373 374 381 385 389 40 41 421 43 44 46 49 51 53 54 55 56 57 58 507 591 599 61 62 64 "
-       "66 81 82 84 86 886 90 91 92 93 94 961 962 966 972 98 996"},
-      {"",
-       "216 220 221 222 224 225 226 228 229 230 237 238 239 241 242 244 245 247 252 257 258 266 "
-       "267 268 269 290 299 30 34 351 352 354 357 371 372 39 420 47 48 686 965"},
-      {"6", "36"},
-      {"8", "7 370 993"},
-      {"80", "375"},
-  };
-  std::map<std::string, std::string> expected;  // code -> trunk prefix
-  for (const auto& [trunk, codes] : groups) {
-    std::istringstream in(codes);
-    for (std::string code; in >> code;) {
-      expected[code] = trunk;
-      EXPECT_EQ(ascii(trunkPrefixByCallingCode(wide(code))), trunk) << "code " << code;
-    }
-  }
-  ASSERT_EQ(expected.size(), 113u);
-  ASSERT_EQ(callingCodeTrunkList.size(), 113u);
-  for (std::u16string_view entry : callingCodeTrunkList) {
-    const std::string code = ascii(callingCodeOfEntry(entry));
-    ASSERT_TRUE(expected.count(code)) << "unexpected code " << code;
-    EXPECT_EQ(ascii(trunkPrefixOfEntry(entry)), expected[code]) << "code " << code;
-  }
-  EXPECT_EQ(ascii(callingCodeTrunkList.front()), "1|1");
-  EXPECT_EQ(ascii(callingCodeTrunkList.back()), "996|0");
-}
-
-// Guards against matching by prefix ("45" is not listed, "77" begins with the
-// listed "7", "4" begins "44"), trimming or ignoring "+" instead of comparing
-// whole texts, and against a wrong result for an absent code.
-TEST(TrunkPrefixByCallingCode, GivesThePrefixOfAWholeListedCodeOnly) {
+// Guards against a stale or missing country: codes that countries share or
+// moved to (KZ under 7, KY and SX under 1, VA under 39), codes once given to
+// the wrong country (GY), regions older tables lacked, codes that no longer
+// exist (AN, PN), and a faulty search by halves or inexact key comparison.
+TEST(CallingCodeForCountry, GivesEachCountryItsCurrentCode) {
   const Cases cases = {
-      {"1", "1"},    {"44", "0"},  {"39", ""},  {"7", "8"}, {"36", "6"}, {"370", "8"},
-      {"375", "80"}, {"993", "8"}, {"45", ""},  {"77", ""}, {"4", ""},   {"440", ""},
-      {"+44", ""},   {" 44", ""},  {"44|", ""}, {"", ""},
-  };
-  for (const auto& [code, trunk] : cases) {
-    SCOPED_TRACE(code);
-    EXPECT_EQ(ascii(trunkPrefixByCallingCode(wide(code))), trunk);
-  }
-  EXPECT_EQ(ascii(trunkPrefixByCallingCode(std::nullopt)), "");
-}
-
-// Guards against a country with a wrong, dropped or added calling code (the
-// counts per first digit of the code, the codes that countries share) and
-// against codes moved between the tables: "247" is listed for no country (so
-// 94 values are not listed) and only "77" and "345" begin with a listed code.
-TEST(CallingCodeByCountry, HasItsCountsSharedCodesAndOverlapWithTheList) {
-  ASSERT_EQ(callingCodeByCountry.size(), 239u);
-  std::map<char, int> byFirstDigit;
-  std::map<std::string, int> byCode;
-  for (const CountryCallingCode& entry : callingCodeByCountry) {
-    ++byFirstDigit[static_cast<char>(entry.callingCode.front())];
-    ++byCode[ascii(entry.callingCode)];
-  }
-  EXPECT_EQ(byCode.size(), 206u);
-  const std::map<char, int> expectedByFirstDigit = {
-      {'1', 23}, {'2', 60}, {'3', 35}, {'4', 16}, {'5', 31},
-      {'6', 30}, {'7', 2},  {'8', 12}, {'9', 30},
-  };
-  EXPECT_EQ(byFirstDigit, expectedByFirstDigit);
-  std::set<std::string> listed;
-  for (std::u16string_view entry : callingCodeTrunkList) {
-    listed.insert(ascii(callingCodeOfEntry(entry)));
-  }
-  std::map<std::string, int> shared;
-  std::set<std::pair<std::string, std::string>> beginWithListed;
-  for (const auto& [value, count] : byCode) {
-    if (count > 1) shared[value] = count;
-    for (const std::string& code : listed) {
-      if (value != code && value.starts_with(code)) beginWithListed.emplace(value, code);
-    }
-  }
-  const std::map<std::string, int> expectedShared = {
-      {"1", 23}, {"262", 2}, {"44", 4}, {"47", 2}, {"500", 2}, {"590", 3}, {"595", 2}, {"61", 3},
-  };
-  EXPECT_EQ(shared, expectedShared);
-  std::erase_if(listed, [&](const std::string& code) { return byCode.count(code) != 0; });
-  EXPECT_EQ(listed, std::set<std::string>{"247"});
-  EXPECT_EQ(beginWithListed,
-            (std::set<std::pair<std::string, std::string>>{{"77", "7"}, {"345", "34"}}));
-}
-
-// Guards against a faulty search by halves (every key, the first "AD" and last
-// "ZW" included, finds its entry) and against inexact key comparison ("SS",
-// South Sudan's code, is no key).
-TEST(CallingCodeForCountry, FindsExactKeysOnly) {
-  const Cases cases = {
-      {"GB", "44"},  {"US", "1"},   {"CA", "1"},   {"IL", "972"}, {"KZ", "77"},
-      {"KY", "345"}, {"GY", "595"}, {"PY", "595"}, {"PN", "872"}, {"AN", "599"},
-      {"AD", "376"}, {"ZW", "263"}, {"SS", "-"},   {"gb", "-"},   {"GBR", "-"},
-      {"G", "-"},    {" GB", "-"},  {"AA", "-"},   {"ZZ", "-"},   {"", "-"},
+      {"GB", "44"},  {"US", "1"},   {"CA", "1"},   {"KZ", "7"},   {"RU", "7"},   {"KY", "1"},
+      {"SX", "1"},   {"GY", "592"}, {"PY", "595"}, {"VA", "39"},  {"SS", "211"}, {"XK", "383"},
+      {"CW", "599"}, {"BQ", "599"}, {"AX", "358"}, {"EH", "212"}, {"AC", "247"}, {"TA", "290"},
+      {"IL", "972"}, {"AD", "376"}, {"ZW", "263"}, {"AN", "-"},   {"PN", "-"},   {"gb", "-"},
+      {"GBR", "-"},  {"G", "-"},    {" GB", "-"},  {"ZZ", "-"},   {"", "-"},
   };
   for (const auto& [country, code] : cases) {
     SCOPED_TRACE(country);
@@ -138,19 +49,90 @@ TEST(CallingCodeForCountry, FindsExactKeysOnly) {
   }
 }
 
-// Guards against taking the first or shortest code that begins the digits,
-// against codes that only begin the digits' start ("38"), and against listed
-// codes that no country has ("247").
-TEST(LongestCountryCallingCodeAt, PrefersTheLongestCountryCode) {
+// Guards against a missing or wrong trunk prefix (the countries whose people
+// dial "0" before the area code, Hungary's "06", Belarus' "8"), and against
+// matching by prefix or trimming instead of comparing whole texts.
+TEST(TrunkPrefixByCallingCode, GivesThePrefixOfAWholeKnownCode) {
   const Cases cases = {
-      {"38044", "380"}, {"7701", "77"},  {"7495", "7"},  {"1212", "1"},
-      {"34512", "345"}, {"34912", "34"}, {"872", "872"}, {"2470", "-"},
-      {"38", "-"},      {"+4412", "-"},  {"", "-"},
+      {"1", "1"},   {"44", "0"},  {"39", ""},   {"7", "8"},   {"36", "06"}, {"375", "8"},
+      {"380", "0"}, {"60", "0"},  {"63", "0"},  {"971", "0"}, {"880", "0"}, {"95", "0"},
+      {"995", "0"}, {"994", "0"}, {"387", "0"}, {"382", "0"}, {"255", "0"}, {"262", "0"},
+      {"595", "0"}, {"593", "0"}, {"850", "0"}, {"967", "0"}, {"970", "0"}, {"599", ""},
+      {"800", ""},  {"4", ""},    {"440", ""},  {"+44", ""},  {" 44", ""},  {"44|", ""},
+      {"", ""},
+  };
+  for (const auto& [code, trunk] : cases) {
+    SCOPED_TRACE(code);
+    EXPECT_EQ(ascii(trunkPrefixByCallingCode(wide(code))), trunk);
+  }
+  EXPECT_EQ(ascii(trunkPrefixByCallingCode(std::nullopt)), "");
+}
+
+// Guards against a code found by a part of it or by a longer non-code ("345"
+// is Cayman's area code under 1, not a calling code), and against codes of no
+// country (+800) or three-digit codes being skipped.
+TEST(CallingCodeAt, FindsTheOneCodeThatBeginsTheDigits) {
+  const Cases cases = {
+      {"442079460000", "44"},
+      {"12125550100", "1"},
+      {"380441234567", "380"},
+      {"3451234", "34"},
+      {"2476412", "247"},
+      {"5922201234", "592"},
+      {"80012345678", "800"},
+      {"77012345678", "7"},
+      {"38", "-"},
+      {"28", "-"},
+      {"+44", "-"},
+      {"", "-"},
   };
   for (const auto& [digits, code] : cases) {
     SCOPED_TRACE(digits);
-    EXPECT_EQ(ascii(longestCountryCallingCodeAt(wide(digits))), code);
+    EXPECT_EQ(ascii(callingCodeAt(wide(digits))), code);
+    EXPECT_EQ(isKnownCallingCode(wide(digits)), std::string(code) == digits);
   }
+}
+
+// Guards against the wrong region standing for a shared code, whose prefixes
+// then mark numbers dialled abroad.
+TEST(MainCountryOfCallingCode, IsTheCountryWhoseRulesTheCodeFollows) {
+  const Cases cases = {
+      {"1", "US"},  {"44", "GB"}, {"7", "RU"},  {"262", "RE"}, {"599", "CW"},
+      {"61", "AU"}, {"49", "DE"}, {"800", "-"}, {"28", "-"},   {"", "-"},
+  };
+  for (const auto& [code, country] : cases) {
+    SCOPED_TRACE(code);
+    EXPECT_EQ(ascii(mainCountryOfCallingCode(wide(code))), country);
+  }
+}
+
+// Guards against a pattern left unexpanded or cut short (Australia's carrier
+// forms, Korea's and Brazil's carrier selection), a list of the wrong region,
+// and an unknown region getting one.
+TEST(InternationalPrefixesOf, ListsEveryPrefixTheCountryDials) {
+  const std::pair<const char*, std::vector<const char*>> cases[] = {
+      {"DE", {"00"}},
+      {"US", {"011"}},
+      {"JP", {"010"}},
+      {"RU", {"810"}},
+      {"IL", {"00", "012", "019"}},
+      {"AU", {"0011", "0014", "14880011"}},
+      {"KR", {"001", "002", "00700", "00727"}},
+      {"BR", {"0012", "0021", "0099"}},
+      {"SC", {"00", "01", "010"}},
+  };
+  for (const auto& [country, expected] : cases) {
+    SCOPED_TRACE(country);
+    const std::span<const std::u16string_view> prefixes = internationalPrefixesOf(wide(country));
+    for (const char* prefix : expected) {
+      EXPECT_TRUE(std::binary_search(prefixes.begin(), prefixes.end(), wide(prefix))) << prefix;
+    }
+    if (expected.size() == 1) {
+      EXPECT_EQ(prefixes.size(), 1u);
+    }
+  }
+  EXPECT_TRUE(internationalPrefixesOf(u"ZZ").empty());
+  EXPECT_TRUE(internationalPrefixesOf(u"de").empty());
 }
 
 }  // namespace

@@ -32,15 +32,23 @@ class HomeCountryTest : public LookupTest {
   }
 };
 
+// Guards against stale country tables (KZ once gave "77", BY's trunk prefix
+// "80", HU's "6"), regions they lacked (SS, XK), and the wrong home region for
+// a shared code: the device's own (CA, KZ, YT, GG), whose international call
+// prefix then marks numbers dialled abroad.
 TEST_F(HomeCountryTest, DerivedFromTheRegionAndStored) {
   struct Case {
     const char* region;
     const char* callingCode;
     const char* trunkPrefix;
+    const char* firstInternationalPrefix;
   };
   for (Case c :
-       {Case{"GB", "44", "0"}, Case{"RU", "7", "8"}, Case{"BY", "375", "80"}, Case{"HU", "36", "6"},
-        Case{"US", "1", "1"}, Case{"IT", "39", ""}, Case{"KZ", "77", ""}, Case{"FR", "33", "0"}}) {
+       {Case{"GB", "44", "0", "00"}, Case{"RU", "7", "8", "810"}, Case{"BY", "375", "8", "810"},
+        Case{"HU", "36", "06", "00"}, Case{"US", "1", "1", "011"}, Case{"CA", "1", "1", "011"},
+        Case{"IT", "39", "", "00"}, Case{"KZ", "7", "8", "810"}, Case{"FR", "33", "0", "00"},
+        Case{"SS", "211", "0", "00"}, Case{"XK", "383", "0", "00"}, Case{"YT", "262", "0", "00"},
+        Case{"GG", "44", "0", "00"}, Case{"AU", "61", "0", "0011"}}) {
     SCOPED_TRACE(c.region);
     testing_support::TempDevice fresh;
     fresh.setRegion(c.region);
@@ -48,19 +56,45 @@ TEST_F(HomeCountryTest, DerivedFromTheRegionAndStored) {
     ASSERT_TRUE(home.callingCode);
     EXPECT_EQ(toUtf8(*home.callingCode), c.callingCode);
     EXPECT_EQ(textOf(home.trunkPrefix), c.trunkPrefix);
+    EXPECT_EQ(toUtf8(home.region), c.region);
+    ASSERT_FALSE(home.internationalPrefixes.empty());
+    EXPECT_EQ(toUtf8(home.internationalPrefixes.front()), c.firstInternationalPrefix);
     EXPECT_TRUE(storedText(kCountryCodeKey, c.callingCode));
     EXPECT_TRUE(storedText(kTrunkPrefixKey, c.trunkPrefix));
+  }
+}
+
+// Guards against the device region overriding a calling code set by hand, and
+// against an unknown stored code (an old "77") being rewritten or given the
+// region's international call prefixes.
+TEST_F(HomeCountryTest, AStoredCodeDialsFromItsOwnCountry) {
+  struct Case {
+    const char* region;
+    const char* stored;
+    const char* homeRegion;
+  };
+  for (Case c : {Case{"DE", "44", "GB"}, Case{"US", "7", "RU"}, Case{"KZ", "7", "KZ"},
+                 Case{"KZ", "77", ""}, Case{"GB", "+44", ""}}) {
+    SCOPED_TRACE(std::string(c.region) + " " + c.stored);
+    testing_support::TempDevice fresh;
+    fresh.setRegion(c.region);
+    setPref(kCountryCodeKey, c.stored);
+    HomeCountry home = settleHomeCountry();
+    EXPECT_EQ(toUtf8(home.region), c.homeRegion);
+    EXPECT_EQ(home.internationalPrefixes.empty(), *c.homeRegion == 0);
+    EXPECT_TRUE(storedText(kCountryCodeKey, c.stored));
   }
 }
 
 TEST_F(HomeCountryTest, NoUsableRegionRemovesTheCallingCode) {
   setPref(kCountryCodeKey, "");
   for (std::optional<std::string> region :
-       {std::optional<std::string>(), std::optional<std::string>("SS"),
+       {std::optional<std::string>(), std::optional<std::string>("AN"),
         std::optional<std::string>("gb")}) {
     device.setRegion(region);
     HomeCountry home = settleHomeCountry();
     EXPECT_FALSE(home.callingCode);
+    EXPECT_TRUE(home.internationalPrefixes.empty());
     EXPECT_EQ(textOf(home.trunkPrefix), "");
     EXPECT_EQ(storedPref(kCountryCodeKey), nil);
     EXPECT_EQ(storedPref(kTrunkPrefixKey), nil);  // derived from nothing: not stored

@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "host/foundation/device.h"
 #include "host/foundation/values.h"
 #include "lookup/area_file.h"
+#include "lookup/country_tables.h"
 #include "lookup/lookup.h"
 #include "lookup/normalise.h"
 #include "lookup/preference_keys.h"
@@ -20,7 +23,7 @@ using testing_support::LookupTest;
 using testing_support::textOf;
 
 HomeCountry homeOf(std::optional<std::u16string> callingCode, std::string_view trunk) {
-  return HomeCountry{std::move(callingCode), NSString::fromUtf8(trunk)};
+  return HomeCountry{std::move(callingCode), NSString::fromUtf8(trunk), u"", {}, {}};
 }
 
 struct Split {
@@ -40,17 +43,147 @@ Split split(std::string_view number, const HomeCountry& home) {
     EXPECT_EQ(got.nationalNumber, national) << number; \
   } while (0)
 
+// The home country of a user in `region`, as the tables give it.
+HomeCountry homeIn(std::u16string_view region, std::string_view trunk) {
+  HomeCountry home = homeOf(std::u16string(*callingCodeForCountry(region)), trunk);
+  home.region = region;
+  home.internationalPrefixes = internationalPrefixesOf(region);
+  if (toUtf16(trunk) == trunkPrefixByCallingCode(*home.callingCode))
+    home.nationalPrefixes = nationalPrefixesOf(*home.callingCode);
+  return home;
+}
+
+// One number as written, by a user at `home`, and what it splits into.
+struct SplitCase {
+  const char* home;  // a region, whose calling code and prefixes are the tables'
+  const char* trunk;
+  const char* number;
+  const char* callingCode;
+  const char* nationalNumber;
+};
+
+void expectSplits(const std::vector<SplitCase>& cases) {
+  for (const SplitCase& c : cases) {
+    SCOPED_TRACE(std::string(c.home) + " " + c.number);
+    const NumberParts parts = splitNumber(toUtf16(c.number), homeIn(toUtf16(c.home), c.trunk));
+    EXPECT_EQ(toUtf8(parts.callingCode), c.callingCode);
+    EXPECT_EQ(toUtf8(parts.nationalNumber), c.nationalNumber);
+  }
+}
+
 TEST(SplitNumber, WorkedExamplesWithHomeUnitedKingdom) {
-  const HomeCountry uk = homeOf(u"44", "0");
-  EXPECT_SPLIT("+44 20 7946 0000", uk, "44", "2079460000");
-  EXPECT_SPLIT("(020) 7946-0000", uk, "44", "2079460000");
-  // A national number written without its trunk prefix keeps every digit.
-  EXPECT_SPLIT("7946 0000", uk, "44", "79460000");
-  EXPECT_SPLIT("+1 212 555 0100", uk, "1", "2125550100");
-  // 380 is not in the trunk-prefix list, but it is a country's calling code.
-  EXPECT_SPLIT("+380 44 123 4567", uk, "380", "441234567");
-  // Only a leading "+" marks an international number.
-  EXPECT_SPLIT("0044 20 7946 0000", uk, "44", "0442079460000");
+  expectSplits({
+      {"GB", "0", "+44 20 7946 0000", "44", "2079460000"},
+      {"GB", "0", "(020) 7946-0000", "44", "2079460000"},
+      // A national number written without its trunk prefix keeps every digit.
+      {"GB", "0", "7946 0000", "44", "79460000"},
+      {"GB", "0", "+1 212 555 0100", "1", "2125550100"},
+      {"GB", "0", "+380 44 123 4567", "380", "441234567"},
+      // Dialled with the United Kingdom's international call prefix.
+      {"GB", "0", "0044 20 7946 0000", "44", "2079460000"},
+  });
+}
+
+// Guards against the international call prefix of the wrong region, a prefix
+// taken without a calling code after it, a 0 after it, and the shorter of two
+// prefixes that both begin a number winning.
+TEST(SplitNumber, TheHomeRegionsInternationalCallPrefix) {
+  expectSplits({
+      {"DE", "0", "00 44 20 7946 0000", "44", "2079460000"},
+      {"DE", "0", "0044 20 7946 0000", "44", "2079460000"},
+      {"US", "1", "011 44 20 7946 0000", "44", "2079460000"},
+      {"AU", "0", "0011 44 20 7946 0000", "44", "2079460000"},
+      {"AU", "0", "1488 0011 49 30 1234567", "49", "301234567"},
+      {"JP", "0", "010 44 20 7946 0000", "44", "2079460000"},
+      {"RU", "8", "810 44 20 7946 0000", "44", "2079460000"},
+      {"KR", "0", "00700 1 212 555 0100", "1", "2125550100"},
+      {"BR", "0", "0021 44 20 7946 0000", "44", "2079460000"},
+      {"SC", "", "010 44 20 7946 0000", "44", "2079460000"},
+      {"SC", "", "01 44 20 7946 0000", "44", "2079460000"},
+      // The plain prefix before a carrier's: "0012" selects one in Bolivia,
+      // but "00 1 242" is how Bolivians call the Bahamas, so a carrier's form
+      // that the plain prefix begins reads as the plain one.
+      {"BO", "0", "00 1 242 359 1672", "1", "2423591672"},
+      {"BO", "0", "0012 44 20 7946 0000", "1", "2442079460000"},
+      {"HK", "", "00 231 77 078 7597", "231", "770787597"},
+      // Another region's prefix is a national number: "810" from Germany.
+      {"DE", "0", "810 44 20 7946 0000", "49", "810442079460000"},
+      {"JP", "0", "011 44 20 7946 0000", "81", "11442079460000"},
+      // A 0 after the prefix, or digits that make no calling code, stay national.
+      {"DE", "0", "00 0 44 20", "49", "004420"},
+      {"DE", "0", "0028 1234", "49", "0281234"},
+      {"US", "1", "011", "1", "011"},
+      // Numbers of the home region itself, dialled from it, stay national.
+      {"DE", "0", "030 1234567", "49", "301234567"},
+      {"RU", "8", "8 (495) 123-45-67", "7", "4951234567"},
+      {"KZ", "8", "8 (727) 258 83 00", "7", "7272588300"},
+      {"KZ", "8", "8 10 44 20 7946 0000", "44", "2079460000"},
+      {"CA", "1", "(506) 273-5513", "1", "5062735513"},
+      {"CA", "1", "011 44 20 7946 0000", "44", "2079460000"},
+      {"GG", "0", "00 1 212 555 0100", "1", "2125550100"},
+      {"YT", "0", "0269 61 23 45", "262", "269612345"},
+      {"YT", "0", "00 33 1 42 68 53 00", "33", "142685300"},
+  });
+}
+
+// Guards against dropping a trunk prefix that is not bracketed, not right
+// after the calling code, not the code's own, or of a code without one.
+TEST(SplitNumber, TheTrunkPrefixInBrackets) {
+  expectSplits({
+      {"DE", "0", "+44 (0)20 7946 0000", "44", "2079460000"},
+      {"DE", "0", "+44(0)2079460000", "44", "2079460000"},
+      {"GB", "0", "+49 (0)30 1234567", "49", "301234567"},
+      {"GB", "0", "+36 (06) 1 234 5678", "36", "12345678"},
+      {"GB", "0", "0049 (0) 30 1234567", "49", "301234567"},
+      {"GB", "0", "+39 06 6988 0000", "39", "0669880000"},
+      {"GB", "0", "+39 (0)6 6988 0000", "39", "0669880000"},
+      {"GB", "0", "+44 0 20 7946", "44", "0207946"},
+      {"GB", "0", "+44 (020) 7946 0000", "44", "02079460000"},
+      {"GB", "0", "+44 20 (0)7946", "44", "2007946"},
+      {"GB", "0", "+1 (212) 555-0100", "1", "2125550100"},
+      {"GB", "0", "(0161) 496 0000", "44", "1614960000"},
+  });
+}
+
+// Guards against a mark of layout kept (a no-break space, a direction mark, a
+// dash other than "-"), a dot or slash dropped where it does not stand between
+// digits, and a mark that makes a number not plain ("*", "#", ",", letters)
+// dropped.
+TEST(SplitNumber, MarksOfLayout) {
+  expectSplits({
+      {"GB", "0", "\u202A+44\u00A020\u00A07946\u00A00000\u202C", "44", "2079460000"},
+      {"GB", "0", "\u2066020\u20077946\u202F0000\u2069", "44", "2079460000"},
+      {"GB", "0", "\u200E+44\t20\u200F7946", "44", "207946"},
+      {"GB", "0", "020\u20107946\u20150000\u22120", "44", "20794600000"},
+      {"GB", "0", "\u202B\u202D020\u202E\u202C\u2068\u2067", "44", "20"},
+      {"US", "1", "212.555.0100", "1", "2125550100"},
+      {"FR", "0", "01.42.68.53.00", "33", "142685300"},
+      {"DE", "0", "030/1234567", "49", "301234567"},
+      {"DE", "0", "030 / 123", "49", "30123"},
+      {"GB", "0", ".020", "44", ".020"},
+      {"GB", "0", "020.", "44", "20."},
+      {"GB", "0", "020..7946", "44", "20..7946"},
+      {"GB", "0", "+44.20", "44", "20"},
+      {"GB", "0", "020*7946#", "44", "20*7946#"},
+      {"GB", "0", "020,7946", "44", "20,7946"},
+      {"GB", "0", "020 CALL", "44", "20CALL"},
+  });
+}
+
+// Guards against the other national prefixes being ignored (Belarusians
+// dial "8 0152"), applied when the user set a trunk prefix of their own, or
+// tried shortest first.
+TEST(SplitNumber, OtherNationalPrefixesOfTheHome) {
+  expectSplits({
+      {"BY", "8", "8 0152 45-09-11", "375", "152450911"},
+      {"BY", "8", "8 029 123 45 67", "375", "291234567"},
+      {"BY", "8", "0152 45-09-11", "375", "152450911"},
+      {"BY", "80", "8 0152 45-09-11", "375", "152450911"},
+      {"BY", "80", "0152 45-09-11", "375", "0152450911"},
+      {"LT", "0", "8 5 212 3456", "370", "52123456"},
+      {"LT", "0", "0 5 212 3456", "370", "52123456"},
+      {"GB", "0", "020 7946 0000", "44", "2079460000"},
+  });
 }
 
 TEST(SplitNumber, TrunkPrefixIsDroppedOnlyWhenPresent) {
@@ -64,18 +197,20 @@ TEST(SplitNumber, TrunkPrefixIsDroppedOnlyWhenPresent) {
   EXPECT_SPLIT("+44 0 20", homeOf(u"44", "0"), "44", "020");
 }
 
-TEST(SplitNumber, FormattingAndPlusSigns) {
+TEST(SplitNumber, PlusSigns) {
   const HomeCountry uk = homeOf(u"44", "0");
   EXPECT_SPLIT("++44 20 7946 0000", uk, "44", "2079460000");
   EXPECT_SPLIT("+44+20", uk, "44", "20");
-  EXPECT_SPLIT("12+34", uk, "44", "12+34");         // not first: stays, national
-  EXPECT_SPLIT("020.7946", uk, "44", "20.7946");    // dots stay
-  EXPECT_SPLIT("020\t7946", uk, "44", "20\t7946");  // tabs stay
-  EXPECT_SPLIT("-", uk, "44", "");                  // only formatting: empty national
+  EXPECT_SPLIT("12+34", uk, "44", "12+34");  // not first: stays, national
+  EXPECT_SPLIT("-", uk, "44", "");           // only formatting: empty national
   EXPECT_SPLIT("()", uk, "44", "");
-  EXPECT_SPLIT("+", uk, "", "");                        // no calling code at all
-  EXPECT_SPLIT("+345 949 0000", uk, "34", "59490000");  // the list's "34" comes first
+  EXPECT_SPLIT("+", uk, "", "");  // no calling code at all
+  // 345 is the Caymans' area code under 1, not a calling code.
+  EXPECT_SPLIT("+345 949 0000", uk, "34", "59490000");
+  EXPECT_SPLIT("+1 345 949 0000", uk, "1", "3459490000");
   EXPECT_SPLIT("+7 701 234 5678", uk, "7", "7012345678");
+  EXPECT_SPLIT("+592 220 1234", uk, "592", "2201234");
+  EXPECT_SPLIT("+247 6412", uk, "247", "6412");
   EXPECT_SPLIT("+999 123", uk, "", "");  // no country has 999
 }
 
@@ -83,13 +218,16 @@ TEST(SplitNumber, HomeCallingCodeAbsentOrUnusual) {
   const HomeCountry none = homeOf(std::nullopt, "");
   EXPECT_SPLIT("020 7946 0000", none, "", "");
   EXPECT_SPLIT("+44 20 7946 0000", none, "44", "2079460000");
+  // Without a home region no prefix marks a number dialled abroad.
+  EXPECT_SPLIT("0044 20", homeOf(u"77", "8"), "77", "004420");
   // A home code written with "+" names its own file and then loses the "+".
   EXPECT_SPLIT("20", homeOf(u"+44", ""), "+44", "0");
   EXPECT_SPLIT("2079", homeOf(u"+44", ""), "+44", "079");
   // A trunk prefix of the wrong kind fails only where a national number needs it.
-  HomeCountry odd{u"44", NSNumber::integer(0)};
+  HomeCountry odd{u"44", NSNumber::integer(0), u"GB", internationalPrefixesOf(u"GB"), {}};
   EXPECT_THROW(splitNumber(u"020", odd), NSException);
   EXPECT_NO_THROW(splitNumber(u"+4420", odd));
+  EXPECT_NO_THROW(splitNumber(u"004420", odd));
 }
 
 TEST(SplitNumber, OnlyDigitCodesNameFiles) {

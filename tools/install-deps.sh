@@ -8,7 +8,7 @@ set -euo pipefail
 # fonts so that areas such as "北京市" show as text, not as empty boxes).
 packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libplist-dev
           clang libclang-rt-14-dev libcairo2-dev libpango1.0-dev fonts-noto-core fonts-noto-cjk
-          python3-phonenumbers libcli11-dev dpkg-dev libphonenumber-dev libicu-dev strace)
+          python3-phonenumbers libcli11-dev dpkg-dev libphonenumber-dev libicu-dev strace gcovr)
 missing=()
 for package in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "command_table.h"
 #include "commands.h"
 #include "common/host_setup.h"
 #include "host/foundation/preferences.h"
@@ -258,6 +259,7 @@ int main(int argc, char** argv) {
   CLI::App app("ZelvoraPro: where a telephone number comes from, on a simulated phone.", "zelvora");
   app.footer(kExitStatus);
   app.set_version_flag("-V,--version", "zelvora " ZELVORA_VERSION);
+  zelvora::addCommandTableFlag(app);
   // The global options are taken before or after the command.
   app.fallthrough();
   app.add_option_function<std::string>(
@@ -285,6 +287,8 @@ int main(int argc, char** argv) {
     return 0;
   } catch (const CLI::CallForVersion& version) {
     std::cout << version.what() << "\n" << std::flush;
+    return 0;
+  } catch (const CLI::Success&) {  // --command-table, already written
     return 0;
   } catch (const CLI::ParseError& error) {
     return zelvora::fail(2, usageError(app, error) + " (see " + chosenCommand(app) + " --help)");

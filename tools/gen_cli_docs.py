@@ -1,6 +1,6 @@
 #!/usr/bin/python3
-"""Writes the zelvora tool's command reference for its manual page and its
-bash completion, from the command table the tool prints itself
+"""Writes the zelvora tool's command reference for its manual page, and its
+bash and zsh completions, from the command table the tool prints itself
 (`zelvora --command-table`, see apps/zelvora/command_table.h). The build runs
 it whenever the tool changes, so a new command or option is documented and
 completed without another edit. ZELVORA is the built tool, run once for its
@@ -8,9 +8,10 @@ table.
 
     gen_cli_docs.py manual ZELVORA OUT.h2m
         the OPTIONS and COMMANDS sections, as a help2man include file
-    gen_cli_docs.py bash ZELVORA LANG_INDEX OUT
-        the bash completion; LANG_INDEX is the bundled data's lang/index.txt,
-        whose languages (with "en") are the ones `data install` offers
+    gen_cli_docs.py bash|zsh ZELVORA LANG_INDEX OUT
+        the bash or zsh completion; LANG_INDEX is the bundled data's
+        lang/index.txt, whose languages (with "en") are the ones
+        `data install` offers
 
 Value names the completion knows: DIR (a folder), FILE (a file), LANG (a
 bundled language) and "TEXT:a|b|c" (one of a, b and c).
@@ -158,18 +159,27 @@ def languages_of(index_path):
     return languages
 
 
-def bash_word(text):
-    """`text` as one word of a bash script."""
+def shell_word(text):
+    """`text` as one word of a bash or zsh script."""
     return "'" + text.replace("'", "'\\''") + "'"
 
 
-def bash(order, languages, out):
+def completion_tables(order, languages):
+    """The tables both completions read, each a list of (key, value), keyed by
+    the command's words from the program's name on:
+      subs   its subcommands
+      opts   the options it takes: its own, then those of the commands above
+             it that it takes too
+      vals   "COMMAND|OPTION": how the option's value is completed
+      args   how its arguments are completed, in order
+      many   set when its last argument repeats
+      lists  the word lists the completions above name
+      help   "COMMAND SUB" and "COMMAND|OPTION": their descriptions
+    A completion is "files", "dirs", a word list's name, or "-" for none."""
     by_path = {command.path: command for command in order}
-    program = order[0].path
-    word_lists = {}
+    lists = {}
 
     def action(value):
-        """How a value is completed: files, dirs, a word list, or - for none."""
         base = value.partition(":")[0]
         if choices_of(value):
             words = " ".join(choices_of(value))
@@ -179,76 +189,78 @@ def bash(order, languages, out):
             return base.lower() + "s"
         else:
             return "-"
-        return word_lists.setdefault(words, f"w{len(word_lists)}")
+        return lists.setdefault(words, f"w{len(lists)}")
 
-    def options_of(command):
-        names = []
-        while command is not None:
-            names += [name for option in command.options for name in option.names
-                      if name not in names]
-            parent = command.path.rpartition(" ")[0]
-            command = by_path.get(parent) if command.takes_parent_options else None
-        return names
-
-    def values_of(command):
-        values = {}
+    def taken_at(command):
+        """Each option `command` takes, with the command that defines it."""
+        taken = {}
         while command is not None:
             for option in command.options:
                 for name in option.names:
-                    if option.value and name not in values:
-                        values[name] = action(option.value)
+                    taken.setdefault(name, option)
             parent = command.path.rpartition(" ")[0]
             command = by_path.get(parent) if command.takes_parent_options else None
-        return values
+        return taken
 
-    rows = {"commands": [], "options": [], "values": [], "arguments": [], "many": []}
+    tables = {name: [] for name in ("subs", "opts", "vals", "args", "many", "lists", "help")}
     for command in order:
         path = command.path
         if command.subcommands:
-            rows["commands"].append((path, " ".join(s.path.split()[-1]
-                                                    for s in command.subcommands)))
-        rows["options"].append((path, " ".join(options_of(command))))
-        for name, how in values_of(command).items():
-            rows["values"].append((path + "|" + name, how))
+            tables["subs"].append((path, " ".join(s.path.split()[-1] for s in command.subcommands)))
+            tables["help"] += [(sub.path, sub.description) for sub in command.subcommands]
+        taken = taken_at(command)
+        tables["opts"].append((path, " ".join(taken)))
+        for name, option in taken.items():
+            tables["help"].append((path + "|" + name, option.description))
+            if option.value:
+                tables["vals"].append((path + "|" + name, action(option.value)))
         if command.arguments:
-            rows["arguments"].append(
+            tables["args"].append(
                 (path, " ".join(action(argument.value) for argument in command.arguments)))
             if command.arguments[-1].many:
-                rows["many"].append((path, "1"))
+                tables["many"].append((path, "1"))
+    tables["lists"] = [(name, words) for words, name in lists.items()]
+    return tables
 
-    def table(name, items):
-        entries = " ".join(f"[{bash_word(k)}]={bash_word(v)}" for k, v in items)
-        return f"  local -A {name}=({entries})"
 
-    function = "_" + program.replace("-", "_")
-    script = [
-        f"# bash completion for {program}: its commands, options and their values.",
+def completion(shell, order, languages, out):
+    tables = completion_tables(order, languages)
+    program = order[0].path
+    if shell == "bash":
+        del tables["help"]
+    lines = [f"#compdef {program}"] if shell == "zsh" else []
+    lines += [
+        f"# {shell} completion for {program}: its commands, options and their values.",
         "# Generated by tools/gen_cli_docs.py from the tool's command table and the",
         "# bundled languages; do not edit.",
         "",
-        f"{function}() {{",
-        "  # Keyed by the command's words, from the program's name on.",
-        table("commands", rows["commands"]),
-        table("options", rows["options"]),
-        "  # \"COMMAND|OPTION\": how the option's value is completed.",
-        table("values", rows["values"]),
-        "  # How each argument is completed, in order; \"many\": the last repeats.",
-        table("arguments", rows["arguments"]),
-        table("many", rows["many"]),
-        table("words", [(name, words) for words, name in word_lists.items()]),
-        BASH_BODY.replace("PROGRAM", bash_word(program)),
-        "}",
-        f"complete -F {function} {program}",
+        f"_{program}() {{",
+        "  # See completion_tables in tools/gen_cli_docs.py.",
     ]
-    out.write("\n".join(script) + "\n")
+    for name, items in tables.items():
+        entries = " ".join(f"[{shell_word(k)}]={shell_word(v)}" for k, v in items)
+        lines.append(f"  local -A {name}=({entries})")
+    body = BASH_BODY if shell == "bash" else ZSH_BODY
+    lines += [body.replace("PROGRAM", shell_word(program)), "}"]
+    if shell == "bash":
+        lines.append(f"complete -F _{program} {program}")
+    else:
+        # Loaded from fpath by compinit, the file is the function's body;
+        # sourced, it registers the function.
+        lines += [f'if [[ $funcstack[1] == _{program} ]]; then',
+                  f'  _{program} "$@"',
+                  "else",
+                  f"  compdef _{program} {program}",
+                  "fi"]
+    out.write("\n".join(lines) + "\n")
 
 
 # The walk over the words before the cursor: the command they name, how many
 # arguments it has been given, and whether the word at the cursor is an
-# option's value. "--" ends the options; "--opt=value" reaches the function as
-# the three words "--opt", "=" and "value".
+# option's value. "--" ends the options; bash hands "--opt=value" over as the
+# three words "--opt", "=" and "value".
 BASH_BODY = r"""
-  local cur=${COMP_WORDS[COMP_CWORD]} path=PROGRAM word want="" ended="" given=0 i
+  local cur=${COMP_WORDS[COMP_CWORD]} at=PROGRAM word want="" ended="" given=0 i
   for ((i = 1; i < COMP_CWORD; i++)); do
     word=${COMP_WORDS[i]}
     if [[ -n $want ]]; then
@@ -256,9 +268,9 @@ BASH_BODY = r"""
     elif [[ -z $ended && $word == "--" ]]; then
       ended=1
     elif [[ -z $ended && $word == -?* ]]; then
-      want=${values[$path|$word]}
-    elif ((given == 0)) && [[ " ${commands[$path]} " == *" $word "* ]]; then
-      path="$path $word"
+      want=${vals[$at|$word]}
+    elif ((given == 0)) && [[ " ${subs[$at]} " == *" $word "* ]]; then
+      at="$at $word"
     else
       given=$((given + 1))
     fi
@@ -267,13 +279,13 @@ BASH_BODY = r"""
     cur=""
   elif [[ -z $want && -z $ended && $cur == -* ]]; then
     want=options
-  elif [[ -z $want ]] && ((given == 0)) && [[ -n ${commands[$path]} ]]; then
+  elif [[ -z $want ]] && ((given == 0)) && [[ -n ${subs[$at]} ]]; then
     want=commands
   elif [[ -z $want ]]; then
-    local -a kinds=(${arguments[$path]})
+    local -a kinds=(${args[$at]})
     if ((given < ${#kinds[@]})); then
       want=${kinds[given]}
-    elif [[ -n ${many[$path]} ]] && ((${#kinds[@]})); then
+    elif [[ -n ${many[$at]} ]] && ((${#kinds[@]})); then
       want=${kinds[-1]}
     fi
   fi
@@ -281,10 +293,60 @@ BASH_BODY = r"""
   case $want in
     files) compopt -o filenames 2>/dev/null; COMPREPLY=($(compgen -f -- "$cur")) ;;
     dirs) compopt -o filenames 2>/dev/null; COMPREPLY=($(compgen -d -- "$cur")) ;;
-    options) IFS=' '; COMPREPLY=($(compgen -W "${options[$path]}" -- "$cur")) ;;
-    commands) IFS=' '; COMPREPLY=($(compgen -W "${commands[$path]}" -- "$cur")) ;;
-    w*) IFS=' '; COMPREPLY=($(compgen -W "${words[$want]}" -- "$cur")) ;;
+    options) IFS=' '; COMPREPLY=($(compgen -W "${opts[$at]}" -- "$cur")) ;;
+    commands) IFS=' '; COMPREPLY=($(compgen -W "${subs[$at]}" -- "$cur")) ;;
+    w*) IFS=' '; COMPREPLY=($(compgen -W "${lists[$want]}" -- "$cur")) ;;
     *) COMPREPLY=() ;;
+  esac"""
+
+# The same walk in zsh, which keeps "--opt=value" one word and offers the
+# commands and options with their descriptions.
+ZSH_BODY = r"""
+  local at=PROGRAM word want= ended= given=0 i
+  local -a kinds described
+  for ((i = 2; i < CURRENT; i++)); do
+    word=${words[i]}
+    if [[ -n $want ]]; then
+      want=
+    elif [[ -z $ended && $word == -- ]]; then
+      ended=1
+    elif [[ -z $ended && $word == -?*=* ]]; then
+      :
+    elif [[ -z $ended && $word == -?* ]]; then
+      want=${vals[$at|$word]}
+    elif ((given == 0)) && [[ " ${subs[$at]} " == *" $word "* ]]; then
+      at="$at $word"
+    else
+      given=$((given + 1))
+    fi
+  done
+  local cur=${words[CURRENT]}
+  if [[ -z $want && -z $ended && $cur == -?*=* ]]; then
+    want=${vals[$at|${cur%%=*}]}
+    [[ -n $want ]] && compset -P '*='
+  elif [[ -z $want && -z $ended && $cur == -* ]]; then
+    want=options
+  elif [[ -z $want ]] && ((given == 0)) && [[ -n ${subs[$at]} ]]; then
+    want=commands
+  elif [[ -z $want ]]; then
+    kinds=(${=args[$at]})
+    if ((given < ${#kinds})); then
+      want=${kinds[given + 1]}
+    elif [[ -n ${many[$at]} ]] && ((${#kinds})); then
+      want=${kinds[-1]}
+    fi
+  fi
+  case $want in
+    files) _files ;;
+    dirs) _files -/ ;;
+    options)
+      for word in ${=opts[$at]}; do described+=("$word:${help[$at|$word]}"); done
+      _describe -t options option described ;;
+    commands)
+      for word in ${=subs[$at]}; do described+=("$word:${help[$at $word]}"); done
+      _describe -t commands command described ;;
+    w*) compadd -- ${=lists[$want]} ;;
+    *) return 1 ;;
   esac"""
 
 
@@ -293,11 +355,11 @@ def main(argv):
         order = read_table(argv[2])
         with open(argv[3], "w", encoding="utf-8") as out:
             manual(order, out)
-    elif len(argv) == 5 and argv[1] == "bash":
+    elif len(argv) == 5 and argv[1] in ("bash", "zsh"):
         order = read_table(argv[2])
         languages = languages_of(argv[3])
         with open(argv[4], "w", encoding="utf-8") as out:
-            bash(order, languages, out)
+            completion(argv[1], order, languages, out)
     else:
         sys.exit(__doc__)
 

@@ -126,10 +126,10 @@ def manual(order, out):
     lines = ["[=OPTIONS]"]
     for option in program.options:
         lines += [".TP", option_roff(option), described(option.description, option.value)]
-    lines += ["", "[COMMANDS]"]
+    lines += ["", "[COMMANDS]", ".PP"]
     if any(command.takes_parent_options for command in order[1:]):
-        lines += [".PP", roff(f"The options above may also follow a command's name. "
-                              f"Every command takes -h or --help for its own help.")]
+        lines.append(roff("The options above may also follow a command's name."))
+    lines.append(roff("Every command takes -h or --help for its own help."))
     for command in order[1:]:
         lines += [f'.SS "{roff(command.usage)}"', roff(command.description)]
         for argument in command.arguments:
@@ -145,7 +145,7 @@ def manual(order, out):
     out.write("\n".join(lines) + "\n")
 
 
-# ---- bash completion
+# ---- shell completions
 
 
 def languages_of(index_path):

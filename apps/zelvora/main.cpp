@@ -259,7 +259,6 @@ int main(int argc, char** argv) {
   CLI::App app("ZelvoraPro: where a telephone number comes from, on a simulated phone.", "zelvora");
   app.footer(kExitStatus);
   app.set_version_flag("-V,--version", "zelvora " ZELVORA_VERSION);
-  zelvora::addCommandTableFlag(app);
   // The global options are taken before or after the command.
   app.fallthrough();
   app.add_option_function<std::string>(
@@ -275,6 +274,7 @@ int main(int argc, char** argv) {
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
   app.require_subcommand(1);
   addCommands(app, invocation);
+  zelvora::addCommandTableFlag(app);
 
   if (argc <= 1) {
     std::cerr << app.help();

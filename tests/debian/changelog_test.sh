@@ -1,8 +1,9 @@
 #!/bin/sh
-# The Debian changelog written from a CHANGELOG.md: every section an entry,
-# newest first, at the section's time and signed by the maintainer, in a form
-# dpkg-parsechangelog reads; no changelog at all when the version being built
-# is not the first section, or when an older section has no time.
+# The Debian changelog written from a CHANGELOG.md: every version an entry,
+# newest first, at its release time and signed by the maintainer, in a form
+# dpkg-parsechangelog reads, and the unreleased changes left out; no
+# changelog at all when the version being built is not the first, or when an
+# older version has no release time.
 # Usage: changelog_test.sh SOURCE_DIR PYTHON
 set -eu
 generator="$1/tools/debian/gen_changelog.py"
@@ -23,12 +24,18 @@ generate() {
 write released <<'TEXT'
 # Changelog
 
+## Unreleased
+
+- Not in any version yet.
+
 ## 0.3.0
 
 - A `new` thing, from [the README](README.md), whose description runs on for
   long enough that it has to be wrapped again after the list marker changes.
 
-## 0.2.0 (2026-12-08 15:15 UTC)
+## 0.2.0
+
+Released 2026-12-08 15:15 UTC.
 
 The second version.
 
@@ -43,6 +50,7 @@ if generate released 0.3.0; then
   [ "$got" = "Z developers <z@example.org>" ] || fail "maintainer: $got"
   grep -q '^  \* A new thing, from the README, whose' "$work/released" || fail "item text"
   grep -q '^  The second version\.$' "$work/released" || fail "paragraph text"
+  ! grep -q 'Released\|Not in any version' "$work/released" || fail "unreleased or time as text"
   long=$(grep -v '^ -- ' "$work/released" | awk 'length > 80' | head -1)
   [ -z "$long" ] || fail "line over 80 columns: $long"
 else
@@ -51,7 +59,9 @@ fi
 
 # Refused, with a message naming the problem.
 write older_version <<'TEXT'
-## 0.2.0 (2026-12-08 15:15 UTC)
+## 0.2.0
+
+Released 2026-12-08 15:15 UTC.
 
 - An item.
 TEXT
@@ -69,9 +79,21 @@ write bad_heading <<'TEXT'
 
 - An item.
 TEXT
+write late_time <<'TEXT'
+## 0.3.0
+
+- An item.
+
+## 0.2.0
+
+- An item.
+
+Released 2026-12-08 15:15 UTC.
+TEXT
 for case in "older_version 0.3.0 no entry for version 0.3.0" \
             "undated_older 0.3.0 version 0.2.0 has no time" \
-            "bad_heading 0.3.0 expected"; do
+            "bad_heading 0.3.0 expected" \
+            "late_time 0.3.0 version 0.2.0 has no time"; do
   set -- $case
   name=$1 version=$2
   shift 2

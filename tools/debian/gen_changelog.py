@@ -3,14 +3,15 @@
 
     gen_changelog.py CHANGELOG.md PACKAGE VERSION MAINTAINER OUT
 
-Each "## VERSION (YYYY-MM-DD HH:MM UTC)" section becomes one entry, newest
-first as in CHANGELOG.md: its list items become "  * " items and its other
-paragraphs plain ones, wrapped to 78 columns, with Markdown's code quotes and
-link targets taken out. The entry is signed by MAINTAINER at the section's
-time. Only the first section may leave out its time: it is then the release
-being built, signed at SOURCE_DATE_EPOCH or now. VERSION, the package's
-version, must be the first section's, so the package never claims changes it
-does not describe.
+Each "## VERSION" section becomes one entry, newest first as in
+CHANGELOG.md: its list items become "  * " items and its other paragraphs
+plain ones, wrapped to 78 columns, with Markdown's code quotes and link
+targets taken out. The entry is signed by MAINTAINER at the time its first
+paragraph gives, "Released YYYY-MM-DD HH:MM UTC.". Only the first version may
+leave that out: it is then the release being built, signed at
+SOURCE_DATE_EPOCH or now. A "## Unreleased" section belongs to no version yet
+and is left out. VERSION, the package's version, must be the first version
+described, so the package never claims changes it does not describe.
 """
 
 import email.utils
@@ -21,7 +22,8 @@ import textwrap
 import time
 from datetime import datetime, timezone
 
-HEADING = re.compile(r"^## (\S+)(?: \((\d{4}-\d\d-\d\d \d\d:\d\d) UTC\))?\s*$")
+HEADING = re.compile(r"^## (\S+)\s*$")
+RELEASED = re.compile(r"^Released (\d{4}-\d\d-\d\d \d\d:\d\d) UTC\.$")
 
 
 def plain(text):
@@ -31,23 +33,25 @@ def plain(text):
 
 
 def sections(markdown):
-    """(version, time or None, paragraphs) for each "## " section; a
-    paragraph is (is_item, text)."""
+    """(version, time or None, paragraphs) for each "## VERSION" section; a
+    paragraph is [is_item, text]."""
     result = []
     paragraph = None
+    skipping = True  # before the first version, and in an unreleased section
     for number, line in enumerate(markdown.splitlines(), 1):
         if line.startswith("## "):
             match = HEADING.match(line)
             if not match:
-                sys.exit(f"CHANGELOG.md:{number}: expected \"## VERSION (YYYY-MM-DD HH:MM UTC)\"")
-            when = None
-            if match.group(2):
-                when = datetime.strptime(match.group(2), "%Y-%m-%d %H:%M")
-                when = when.replace(tzinfo=timezone.utc)
-            result.append((match.group(1), when, []))
+                sys.exit(f"CHANGELOG.md:{number}: expected \"## VERSION\"")
+            skipping = match.group(1) == "Unreleased"
+            if not skipping:
+                result.append([match.group(1), None, []])
             paragraph = None
-        elif not result or line.startswith("# "):
+        elif skipping or line.startswith("# "):
             continue
+        elif (released := RELEASED.match(line)) and not result[-1][2] and paragraph is None:
+            when = datetime.strptime(released.group(1), "%Y-%m-%d %H:%M")
+            result[-1][1] = when.replace(tzinfo=timezone.utc)
         elif not line.strip():
             paragraph = None
         elif line.startswith("- "):
@@ -88,8 +92,8 @@ def main(argv):
     for index, (number, when, paragraphs) in enumerate(found):
         if when is None:
             if index > 0:
-                sys.exit(f"{source}: version {number} has no time: "
-                         f"write \"## {number} (YYYY-MM-DD HH:MM UTC)\"")
+                sys.exit(f"{source}: version {number} has no time: begin it with "
+                         f"\"Released YYYY-MM-DD HH:MM UTC.\"")
             now = int(os.environ.get("SOURCE_DATE_EPOCH", time.time()))
             when = datetime.fromtimestamp(now, timezone.utc)
         if not paragraphs:

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "command_table.h"
 #include "commands.h"
 #include "common/host_setup.h"
 #include "host/foundation/preferences.h"
@@ -275,6 +276,7 @@ int main(int argc, char** argv) {
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
   app.require_subcommand(1);
   addCommands(app, invocation);
+  zelvora::addCommandTableFlag(app);
 
   if (argc <= 1) {
     std::cerr << app.help();
@@ -287,6 +289,8 @@ int main(int argc, char** argv) {
     return 0;
   } catch (const CLI::CallForVersion& version) {
     std::cout << version.what() << "\n" << std::flush;
+    return 0;
+  } catch (const CLI::Success&) {  // --command-table, already written
     return 0;
   } catch (const CLI::ParseError& error) {
     return zelvora::fail(2, usageError(app, error) + " (see " + chosenCommand(app) + " --help)");

@@ -22,7 +22,9 @@ foreach(file bin/zelvora
              share/zelvora/codes/44.txt share/zelvora/README.md
              share/doc/zelvora/README.md share/doc/zelvora/NOTICE share/doc/zelvora/LICENSE
              share/doc/zelvora/LICENSE.data share/doc/zelvora/CHANGELOG.md
-             share/doc/zelvora/copyright)
+             share/doc/zelvora/copyright share/doc/zelvora/changelog.gz
+             share/man/man1/zelvora.1.gz share/bash-completion/completions/zelvora
+             share/zsh/vendor-completions/_zelvora)
   if(NOT EXISTS ${usr}/${file})
     message(FATAL_ERROR "not installed: ${file}")
   endif()

@@ -1,6 +1,32 @@
 # The Debian package: `cpack -G DEB` in a build folder makes
 # zelvora_<version>_<arch>.deb from the install rules. Its Depends comes from
-# dpkg-shlibdeps run over the installed programs and libraries.
+# dpkg-shlibdeps run over the installed programs and libraries;
+# tools/check_package.sh builds it and checks it with lintian.
+
+# Who maintains the package: its Maintainer field and the signature of every
+# entry of its changelog. The one place to change it.
+set(ZELVORA_MAINTAINER "ZelvoraPro developers <developers@zelvorapro.org>"
+    CACHE STRING "The Debian package's maintainer, as \"Name <address>\"")
+
+# The Debian changelog, usr/share/doc/zelvora/changelog.gz, written from
+# CHANGELOG.md; the build fails when CHANGELOG.md does not describe this
+# version.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+find_program(ZELVORA_GZIP gzip REQUIRED)
+set(ZELVORA_DEBIAN_CHANGELOG ${CMAKE_BINARY_DIR}/docs/changelog)
+add_custom_command(
+  OUTPUT ${ZELVORA_DEBIAN_CHANGELOG}.gz
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/docs
+  COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tools/debian/gen_changelog.py
+          ${CMAKE_SOURCE_DIR}/CHANGELOG.md zelvora ${PROJECT_VERSION} ${ZELVORA_MAINTAINER}
+          ${ZELVORA_DEBIAN_CHANGELOG}
+  COMMAND ${ZELVORA_GZIP} -9nf ${ZELVORA_DEBIAN_CHANGELOG}
+  DEPENDS ${CMAKE_SOURCE_DIR}/CHANGELOG.md ${CMAKE_SOURCE_DIR}/tools/debian/gen_changelog.py
+  COMMENT "Writing the Debian changelog from CHANGELOG.md"
+  VERBATIM)
+add_custom_target(zelvora_debian_changelog ALL DEPENDS ${ZELVORA_DEBIAN_CHANGELOG}.gz)
+install(FILES ${ZELVORA_DEBIAN_CHANGELOG}.gz DESTINATION ${ZELVORA_DOC_DIR})
+
 set(CPACK_PACKAGE_NAME zelvora)
 set(CPACK_PACKAGE_VENDOR "the ZelvoraPro developers")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -14,7 +40,7 @@ load it, the zelvora command-line tool, and area-code data derived from
 libphonenumber's geocoding data.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_MAINTAINER "ZelvoraPro developers <zelvora@localhost>")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${ZELVORA_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The pictures draw area names in any script with the Noto fonts.

@@ -18,6 +18,8 @@ unique, sorted in plain string order, no header):
 
   calling-codes.txt         every calling code of the metadata, one a line:
                             a key belongs to the one that begins it.
+  country-lines.txt         "<key>|<region>" for every country line of the
+                            area sets: the key stands for the whole region.
   codes/<cc>.txt            English area texts and country lines: the set the
                             lookup reads when nothing is installed.
   lang/index.txt            one line per language: "<language>|<base>", base
@@ -99,7 +101,7 @@ LOCALE_RE = re.compile(
     r"^(?P<lang>[a-z]{2,3})(?:_(?P<script>[A-Z][a-z]{3}))?(?:_(?P<region>[A-Z]{2}|[0-9]{3}))?$")
 
 # The folders of the bundle that this script owns.
-BUNDLE_FOLDERS = ("codes", "lang", "carriers", "calling-codes.txt")
+BUNDLE_FOLDERS = ("codes", "lang", "carriers", "calling-codes.txt", "country-lines.txt")
 
 
 def parse_locale(text):
@@ -331,6 +333,14 @@ def write_bundle(package, staging):
     with open(os.path.join(staging, "calling-codes.txt"), "w", encoding="utf-8") as out:
         out.write("".join(code + "\n" for code in sorted(package.regions_of_code)))
     sets = {"en": package.area_set("en")}
+    # The country lines, where no area text took the key: in every language
+    # the key names the region.
+    english = sets["en"]
+    lines = sorted((key, region) for key, region in package.country_keys()
+                   if english.get(package.calling_code_of(key), {}).get(key) ==
+                   clean(package.region_name(region, "en", True)))
+    with open(os.path.join(staging, "country-lines.txt"), "w", encoding="utf-8") as out:
+        out.write("".join("%s|%s\n" % line for line in lines))
     write_set(os.path.join(staging, "codes"), sets["en"])
     index = []
     for locale in package.locales:

@@ -16,7 +16,7 @@ trap 'rm -rf "$work"' EXIT
 /usr/bin/python3 "$source_dir/tools/gen_area_codes.py" --out "$work" >/dev/null
 /usr/bin/python3 "$source_dir/tools/gen_country_tables.py" --out "$work/country_data.h"
 status=0
-for item in calling-codes.txt codes lang carriers; do
+for item in calling-codes.txt country-lines.txt codes lang carriers; do
   if ! diff -r -q "$source_dir/data/$item" "$work/$item"; then
     status=1
   fi

@@ -57,11 +57,11 @@ using host::FileVersion;
 // One process's view of one domain.
 struct View {
   NSDictionary::Entries values;
-  // The file as last read, reused while its version is unchanged (and was taken
-  // safely after its last change); `trusted` is false otherwise.
+  // The file as last read, reused while its version is unchanged and trusted
+  // (host::trustedUntil; 0: read again next time).
   DiskState lastDisk;
   FileVersion lastVersion;
-  bool trusted = false;
+  int64_t trustedUntil = 0;
   // Whether `values` are exactly what `lastDisk` holds: nothing was set since
   // and the last synchronisation wrote nothing.
   bool valuesAsRead = false;
@@ -172,7 +172,7 @@ void touch(View& view) {
 // Whether the file, whose version is now `version`, is provably the version
 // `view` read last time.
 bool unchangedSinceRead(const View& view, const FileVersion& version) {
-  return view.trusted && version == view.lastVersion;
+  return version == view.lastVersion && host::stillTrusted(view.trustedUntil);
 }
 
 // The file as it is now, `before` being its version taken just now: what `view`
@@ -186,7 +186,7 @@ DiskState currentDisk(const std::string& path, View& view, const FileVersion& be
   const FileVersion after = host::statFileVersion(path);
   view.lastDisk = disk;
   view.lastVersion = after;
-  view.trusted = before == after && host::settledBefore(after, readAt);
+  view.trustedUntil = before == after ? host::trustedUntil(after, readAt) : 0;
   return disk;
 }
 
@@ -412,7 +412,7 @@ bool synchronize(const std::string& path) {
       view.storeError = lock.error();
       return false;
     }
-    view.trusted = false;  // read afresh under the lock
+    view.trustedUntil = 0;  // read afresh under the lock
     disk = currentDisk(path, view, host::statFileVersion(path));
     merged = merge(disk, view, changed);
     if (changed) {
@@ -427,7 +427,7 @@ bool synchronize(const std::string& path) {
       // The view is what the file now holds.
       if (auto written = host::plist::decode(bytes)) merged = std::move(*written);
       disk = DiskState{DiskState::Kind::readable, {}, {}};
-      view.trusted = false;  // this version is read once more next time
+      view.trustedUntil = 0;  // this version is read once more next time
     }
   }
   noteDisk(view, disk);

@@ -13,8 +13,10 @@
 // picks up what other processes stored since. The file is parsed again only
 // when it may have changed: one stat() compares device, inode, size and the
 // modification and change times (ns) with those of the version last read,
-// and a version whose times were not safely older than the moment it was read
-// (file times come from a coarse clock) counts as possibly changed. So every
+// and a version whose change time was not safely older than the moment it
+// was read (file times come from a coarse clock) counts as possibly changed
+// (one whose change time lies ahead of the clock, for a second at a time;
+// file_version.h). So every
 // change, even a same-size rewrite in place within one clock tick, is seen at
 // the next synchronisation, and an unchanged file with nothing pending costs
 // one stat and nothing else (the domain's path and view are kept from the

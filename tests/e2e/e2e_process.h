@@ -102,6 +102,20 @@ class Child {
     return true;
   }
 
+  // Closes the standard input and waits at most `seconds` for the program to
+  // end; one still running then is killed, and its status is -SIGKILL.
+  Outcome finishWithin(int seconds) {
+    ::close(in_);
+    in_ = -1;
+    for (int waited = 0; waited < seconds * 100; ++waited) {
+      siginfo_t ended = {};
+      if (::waitid(P_PID, pid_, &ended, WEXITED | WNOHANG | WNOWAIT) == 0 && ended.si_pid) break;
+      ::usleep(10000);
+    }
+    ::kill(pid_, SIGKILL);  // nothing when it has ended, as it was not reaped yet
+    return finish();
+  }
+
   // Closes the standard input and waits for the program to end.
   Outcome finish() {
     ::close(in_);
@@ -119,6 +133,15 @@ class Child {
   pid_t pid_ = -1;
   int in_ = -1;
 };
+
+// The zelvora tool on the device `root`, given at most `seconds` to end.
+inline Outcome zelvoraWithin(int seconds, const std::string& root,
+                             std::vector<std::string> arguments, const std::string& input = {}) {
+  arguments.insert(arguments.begin(), {program("zelvora"), "--root", root});
+  Child child(std::move(arguments));
+  child.send(input);
+  return child.finishWithin(seconds);
+}
 
 inline Outcome run(std::vector<std::string> arguments, const std::string& input = {}) {
   Child child(std::move(arguments));

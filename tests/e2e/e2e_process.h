@@ -116,6 +116,12 @@ class Child {
     return finish();
   }
 
+  // Ends the program with SIGKILL and reaps it.
+  Outcome kill() {
+    ::kill(pid_, SIGKILL);
+    return finish();
+  }
+
   // Closes the standard input and waits for the program to end.
   Outcome finish() {
     ::close(in_);

@@ -14,6 +14,7 @@
 
 #include "commands.h"
 #include "common/host_setup.h"
+#include "common/standard_streams.h"
 #include "host/foundation/preferences.h"
 #include "lookup/preference_keys.h"
 #include "output.h"
@@ -27,7 +28,7 @@ constexpr const char* kExitStatus =
     "  0  done\n"
     "  1  failed: a number, setting or file could not be handled, a setting asked for\n"
     "     is absent, another process held a lock longer than --wait allows, or the\n"
-    "     output could not be written\n"
+    "     output or input could not be used\n"
     "  2  usage error: unknown command or option, missing or bad argument or value\n";
 
 // What the parsed command line asks for: the global options, the values of
@@ -255,6 +256,7 @@ std::string usageError(CLI::App& app, const CLI::ParseError& error) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  apps::guardStandardDescriptors();
   zelvora::guardStandardOutput();
   Invocation invocation;
   CLI::App app("ZelvoraPro: where a telephone number comes from, on a simulated phone.", "zelvora");

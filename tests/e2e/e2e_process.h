@@ -140,6 +140,39 @@ class Child {
   int in_ = -1;
 };
 
+// A program whose standard input is the folder "/" or closed, rather than a
+// pipe, given at most 15 s to end.
+enum class Input { folder, closed };
+inline Outcome runWithInput(Input input, std::vector<std::string> arguments) {
+  std::FILE* out = std::tmpfile();
+  std::FILE* err = std::tmpfile();
+  std::vector<char*> argv;
+  for (auto& argument : arguments) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(STDIN_FILENO);
+    if (input == Input::folder) ::open("/", O_RDONLY | O_DIRECTORY);  // takes descriptor 0
+    ::dup2(::fileno(out), STDOUT_FILENO);
+    ::dup2(::fileno(err), STDERR_FILENO);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  int status = 0;
+  for (int waited = 0; waited < 1500 && ::waitpid(pid, &status, WNOHANG) == 0; ++waited) {
+    ::usleep(10000);
+  }
+  if (::waitpid(pid, &status, WNOHANG) == 0) {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
+  }
+  Outcome outcome{WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status), contentsOf(out),
+                  contentsOf(err)};
+  std::fclose(out);
+  std::fclose(err);
+  return outcome;
+}
+
 // The zelvora tool on the device `root`, given at most `seconds` to end.
 inline Outcome zelvoraWithin(int seconds, const std::string& root,
                              std::vector<std::string> arguments, const std::string& input = {}) {

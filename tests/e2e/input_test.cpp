@@ -1,6 +1,6 @@
 // Input that is not what a program expects: a standard input that is a
-// folder or closed, home-screen commands with blanks around them, and a
-// relative XDG_DATA_HOME.
+// folder or closed, home-screen commands with blanks around them, a number
+// holding a NUL, and a relative XDG_DATA_HOME.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -17,6 +17,7 @@ namespace fs = std::filesystem;
 namespace {
 
 using e2e::Texts;
+using namespace std::string_literals;
 
 const std::string kLondon = "+44 20 7946 0000";
 
@@ -72,6 +73,25 @@ TEST(HomeScreenCommands, BlanksAroundACommandAreIgnored) {
                             {"call  \t" + kLondon, {"London"}},
                             {"end", {}}};
   EXPECT_EQ(e2e::areasOf(outcome.out), areas) << outcome.out;
+}
+
+// Guards one answer for a number holding a NUL on every way in: it is
+// refused, so it finds no area, whether it is looked up or rings in.
+TEST(NulInNumber, RefusedOnEveryPath) {
+  testing_support::TempDevice device;
+  const std::string root = device.root();
+  const std::string numbers[] = {"+44 20\0 7946 0000"s, "+44\0 20 7946 0000"s, "020 7946 0000\0"s};
+  for (const std::string& number : numbers) {
+    SCOPED_TRACE(number.find('\0'));
+    e2e::Outcome lookup = e2e::zelvora(root, {"--region", "GB", "lookup", "-"}, number + "\n");
+    EXPECT_EQ(lookup.status, 0) << e2e::describe(lookup);
+    EXPECT_EQ(lookup.out, number + "\t\n");
+    e2e::Outcome call = e2e::zelvora(root, {"--region", "GB", "springboard", "--verbose"},
+                                     "call " + number + "\nquit\n");
+    EXPECT_EQ(call.status, 0) << e2e::describe(call);
+    const e2e::Areas areas = {{"call " + number, {"Area Unknown "}}};
+    EXPECT_EQ(e2e::areasOf(call.out), areas) << call.out;
+  }
 }
 
 // Guards the XDG rule: a relative XDG_DATA_HOME is ignored, so the device is

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs the whole test suite: the tests with warnings as
-# errors, the Debian package checked with lintian, the same tests under
+# errors, installs and removals killed at random moments, the Debian package
+# checked with lintian, the same tests under
 # AddressSanitizer and UndefinedBehaviorSanitizer, a bounded fuzzing run of
 # every target, and a quick pass over the benchmarks.
 set -euo pipefail
@@ -12,6 +13,9 @@ echo "== build and test"
 cmake -S . -B build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELVORA_WERROR=ON >/dev/null
 cmake --build build/test -j$jobs
 ctest --test-dir build/test --output-on-failure -j$jobs
+
+echo "== kill area-code installs and removals at random moments, 20 seconds"
+tools/kill_install_loop.sh build/test/bin 20
 
 echo "== the Debian package, checked with lintian"
 tools/check_package.sh build/test

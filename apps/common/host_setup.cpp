@@ -65,7 +65,10 @@ RootChoice chooseDeviceRoot(const std::optional<std::string>& explicitRoot) {
     root = *explicitRoot;
   } else if (const char* env = std::getenv("ZELVORA_ROOT"); env && *env) {
     root = env;
-  } else if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data) {
+  } else if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data == '/') {
+    // Only an absolute XDG_DATA_HOME counts; a relative one is ignored, as
+    // the XDG rules say, rather than put the device under whatever folder
+    // the tool happens to run in.
     root = std::string(data) + "/zelvora/device";
   } else if (const char* home = std::getenv("HOME"); home && *home) {
     root = std::string(home) + "/.local/share/zelvora/device";

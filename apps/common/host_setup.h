@@ -25,8 +25,9 @@ CommonOptions parseCommonOptions(const std::vector<std::string>& arguments,
                                  const std::vector<std::string>& flags = {});
 
 // The device root to use: --root, else $ZELVORA_ROOT, else
-// $XDG_DATA_HOME/zelvora/device (or ~/.local/share/zelvora/device). The
-// folder is created when missing; an error names what went wrong.
+// $XDG_DATA_HOME/zelvora/device when that is an absolute path (a relative one
+// is ignored), else ~/.local/share/zelvora/device. The folder is created when
+// missing; an error names what went wrong.
 struct RootChoice {
   std::string root;
   std::string error;

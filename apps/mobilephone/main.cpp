@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "common/host_start.h"
+#include "common/standard_streams.h"
 #include "host/foundation/values.h"
 #include "host/runtime/objc.h"
 #include "host/ui/draw_png.h"
@@ -110,6 +111,7 @@ void printList(const std::vector<Row>& rows, const char* heading) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  apps::guardStandardDescriptors();
   apps::CommonOptions options = apps::parseCommonOptions(
       std::vector<std::string>(argv + 1, argv + argc), {"--again", "--png", "--verbose"});
   bool again = false;

@@ -12,6 +12,9 @@
 //   end               the call ends (status 5)
 //   refresh           the call alert is shown again
 //   quit              (or end of input) the home screen stops
+// Blanks (spaces, tabs) before and after a command are ignored. A standard
+// input that cannot be read (closed, a folder) is reported on standard error
+// and makes the exit status 1.
 // A line longer than 4096 bytes is skipped with a message, and reading goes on
 // after its line break.
 // After each command it prints the call alert window as it now looks; with
@@ -33,6 +36,7 @@
 #include <vector>
 
 #include "common/host_start.h"
+#include "common/standard_streams.h"
 #include "host/foundation/messages.h"
 #include "host/foundation/values.h"
 #include "host/notify/run_loop.h"
@@ -61,6 +65,7 @@ struct CommandInput {
   bool skipping = false;        // inside a line that was too long, until its break
   bool reading = false;         // standard input is a source of the run loop
   bool ended = false;           // end of input (or a read error) was seen
+  bool failed = false;          // standard input could not be read
   bool takingCommands = false;  // inside nextCommand()
   bool anotherCommand = false;  // nextCommand() was asked for again meanwhile
 };
@@ -290,6 +295,12 @@ void readInput() {
   char buffer[4096];
   ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
   if (got < 0 && (errno == EINTR || errno == EAGAIN)) return;
+  if (got < 0) {
+    // Closed, a folder, or failing: said, and the home screen stops as at
+    // the end of its input, with status 1.
+    std::cerr << "SpringBoard: " << apps::describeInputFailure(errno) << "\n";
+    input.failed = true;
+  }
   if (got <= 0) {
     pauseReading();
     input.ended = true;
@@ -304,12 +315,22 @@ void readInput() {
   nextCommand();
 }
 
+// `text` without the blanks (spaces, tabs, a CR of a CR LF) around it.
+std::string_view trimmed(std::string_view text) {
+  constexpr std::string_view kBlanks = " \t\r";
+  const size_t first = text.find_first_not_of(kBlanks);
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(kBlanks) + 1 - first);
+}
+
 void handleLine(const std::string& rawLine) {
-  std::string line = rawLine;
-  if (!line.empty() && line.back() == '\r') line.pop_back();
-  size_t space = line.find(' ');
-  std::string command = line.substr(0, space);
-  std::string argument = space == std::string::npos ? "" : line.substr(space + 1);
+  // Blanks around the command, and between its word and its number, belong
+  // to neither.
+  const std::string line(trimmed(rawLine));
+  const size_t blank = line.find_first_of(" \t");
+  std::string command = line.substr(0, blank);
+  std::string argument =
+      blank == std::string::npos ? "" : std::string(trimmed(std::string_view(line).substr(blank)));
   auto after = [line] {
     printWindow(line);
     home().commandRunning = false;
@@ -353,6 +374,7 @@ void handleLine(const std::string& rawLine) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  apps::guardStandardDescriptors();
   apps::CommonOptions options = apps::parseCommonOptions(
       std::vector<std::string>(argv + 1, argv + argc), {"--png", "--verbose"});
   for (size_t i = 0; options.error.empty() && i < options.rest.size(); ++i) {
@@ -385,5 +407,5 @@ int main(int argc, char** argv) {
 
   resumeReading();
   host::RunLoop::main().run();
-  return home().pictureFailed ? 1 : 0;
+  return home().pictureFailed || home().input.failed ? 1 : 0;
 }

@@ -9,23 +9,27 @@
 //
 // The device's data folder is read before the bundled set, so an installed set
 // answers instead of the bundled English one. Each file is written to a
-// temporary file in the same folder and renamed over its place, so a lookup
-// never sees half a file. A manifest in the folder names every file the tool
-// wrote with the checksums of the contents it wrote; a file the manifest does
-// not name, or whose contents changed since, is the user's and is never
-// overwritten or removed. The manifest is written before the files, listing
-// both the old and the new contents, so an interrupted install can still be
-// removed.
+// temporary file in the same folder and put in its place in one step, so a
+// lookup never sees half a file. A manifest in the folder names every file the
+// tool wrote with the checksums of the contents it wrote; a file the manifest
+// does not name, or whose contents changed since, is the user's and is never
+// overwritten or removed, checked at the moment each file is put in place or
+// taken away (file_placement.h). The manifest is written before the files,
+// listing both the old and the new contents and marked as unfinished, so an
+// interrupted install can still be removed.
+//
+// One install or removal runs at a time: each holds a lock on the data folder
+// (waited for as --wait says, and announced), and a second one runs on what
+// the first left. It first clears away what a killed one left behind (its
+// temporary files, known by their names); until then `data` reports them.
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <map>
-#include <optional>
 #include <set>
 #include <sstream>
 #include <system_error>
@@ -34,9 +38,12 @@
 #include "commands.h"
 #include "common/host_setup.h"
 #include "data_sets.h"
+#include "file_placement.h"
 #include "host/foundation/device.h"
+#include "host/foundation/file_lock.h"
 #include "host/foundation/files.h"
 #include "lookup/area_file.h"
+#include "waiting.h"
 
 namespace fs = std::filesystem;
 
@@ -49,27 +56,15 @@ constexpr const char* kManifestName = ".zelvora-data-manifest";
 struct Manifest {
   std::string language;
   bool carriers = false;
+  // Written before files are put in place or taken away, and replaced once
+  // all are: a manifest still marked was left by an install or removal that
+  // did not finish.
+  bool unfinished = false;
   std::map<std::string, std::set<std::string>> files;
 };
 
-std::string checksum(std::string_view bytes) {
-  // FNV-1a, 64 bits, with the length: enough to tell a changed file.
-  uint64_t hash = 0xcbf29ce484222325ull;
-  for (unsigned char c : bytes) hash = (hash ^ c) * 0x100000001b3ull;
-  char text[40];
-  std::snprintf(text, sizeof text, "%016llx-%zu", static_cast<unsigned long long>(hash),
-                bytes.size());
-  return text;
-}
-
 fs::path dataFolder() {
   return host::devicePath(kAreaCodeFolder);
-}
-
-std::optional<std::string> fileChecksum(const fs::path& path) {
-  std::string bytes;
-  if (!host::readWholeFile(path.string(), bytes)) return std::nullopt;
-  return checksum(bytes);
 }
 
 bool readManifest(const fs::path& folder, Manifest& manifest) {
@@ -86,6 +81,7 @@ bool readManifest(const fs::path& folder, Manifest& manifest) {
       words >> value;
       manifest.carriers = value == "yes";
     }
+    if (kind == "unfinished") manifest.unfinished = true;
     if (kind == "file") {
       std::string name, sum;
       words >> name;
@@ -102,6 +98,7 @@ bool readManifest(const fs::path& folder, Manifest& manifest) {
 std::string writeManifest(const fs::path& folder, const Manifest& manifest) {
   std::string text =
       "language " + manifest.language + "\ncarriers " + (manifest.carriers ? "yes" : "no") + "\n";
+  if (manifest.unfinished) text += "unfinished\n";
   for (const auto& [name, sums] : manifest.files) {
     text += "file " + name;
     for (const auto& sum : sums) text += " " + sum;
@@ -129,6 +126,34 @@ std::string joined(const std::vector<std::string>& names) {
   return text;
 }
 
+std::string describeBytes(uint64_t bytes) {
+  char text[32];
+  if (bytes < 10 * 1024) {
+    std::snprintf(text, sizeof text, "%llu bytes", static_cast<unsigned long long>(bytes));
+  } else {
+    std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
+  }
+  return text;
+}
+
+// The lock on the data folder that one install or removal holds at a time,
+// waited for as --wait says and announced.
+host::LockWait dataLockWait(const fs::path& folder, const std::string& purpose) {
+  return lockWait([folder] { return folder.string(); }, purpose);
+}
+
+// What an install or removal killed before it finished left in the folder:
+// removed, and said, before anything else is done. Returns an error text.
+std::string clearLeftOvers(const fs::path& folder) {
+  std::string error;
+  LeftOver removed = removeTemporaryFiles(folder, error);
+  if (removed.files > 0) {
+    std::cout << "removed " << removed.files << " temporary files (" << describeBytes(removed.bytes)
+              << ") that an interrupted install left\n";
+  }
+  return error;
+}
+
 int show() {
   const fs::path folder = dataFolder();
   Manifest manifest;
@@ -139,10 +164,10 @@ int show() {
     size_t changed = 0;
     size_t missing = 0;
     for (const auto& [name, sums] : manifest.files) {
-      std::optional<std::string> sum = fileChecksum(folder / name);
-      if (!sum)
+      std::string sum = fileChecksum(folder / name);
+      if (sum.empty())
         ++missing;
-      else if (!sums.contains(*sum))
+      else if (!sums.contains(sum))
         ++changed;
     }
     std::cout << "installed: language " << manifest.language << ", carriers "
@@ -153,6 +178,22 @@ int show() {
   }
   if (auto own = usersOwnFiles(folder, manifest); !own.empty())
     std::cout << "your own files: " << joined(own) << "\n";
+  std::error_code error;
+  if (fs::is_directory(folder, error)) {
+    // Temporary files are what a killed install left only while no install
+    // runs: one that holds the folder's lock is still writing them.
+    host::FileLock lock(folder.string(), host::LockWait{});
+    if (lock.busy()) {
+      std::cout << "an install or removal is running now\n";
+    } else if (LeftOver left = findTemporaryFiles(folder); left.files > 0 || manifest.unfinished) {
+      std::cout << "an install or removal was interrupted";
+      if (left.files > 0) {
+        std::cout << ", leaving " << left.files << " temporary files (" << describeBytes(left.bytes)
+                  << ")";
+      }
+      std::cout << "; the next zelvora data install or remove clears it up\n";
+    }
+  }
   std::cout << "folder: " << folder.string() << "\n";
   return 0;
 }
@@ -170,13 +211,17 @@ int install(const std::string& language, bool carriers) {
   std::error_code error;
   fs::create_directories(folder, error);
   if (!fs::is_directory(folder, error)) return fail(1, "cannot create " + folder.string());
+  host::FileLock lock(folder.string(), dataLockWait(folder, "to install area codes"));
+  if (!lock.held()) return fail(1, "cannot install: " + lock.error());
+  if (std::string problem = clearLeftOvers(folder); !problem.empty()) return fail(1, problem);
 
   Manifest old;
   readManifest(folder, old);
-  Manifest next{language, carriers, {}};
-  Manifest during = old;  // old and new contents, while the files are replaced
+  Manifest next{language, carriers, false, {}};
+  Manifest during = old;  // old and new contents, while the files are put in place
   during.language = language;
   during.carriers = carriers;
+  during.unfinished = true;
   std::map<std::string, std::string> texts;
   std::vector<std::string> keptOwn;
   for (const auto& [code, records] : composed.set) {
@@ -185,58 +230,78 @@ int install(const std::string& language, bool carriers) {
     // Without records and without a bundled file the code has no text either
     // way; an empty file is written only to hide a bundled English one.
     if (records.empty() && !fs::exists(fs::path(dataDir) / "codes" / name, error)) continue;
+    // A first look, so the user's files are not even written for; the one
+    // that counts is taken as each file is put in place.
     if (fs::exists(path, error)) {
       auto ours = old.files.find(name);
-      std::optional<std::string> sum = fileChecksum(path);
-      if (ours == old.files.end() || !sum || !ours->second.contains(*sum)) {
+      if (ours == old.files.end() || !ours->second.contains(fileChecksum(path))) {
         keptOwn.push_back(name);
         during.files.erase(name);
         continue;
       }
     }
     texts[name] = formatRecords(records);
-    next.files[name].insert(checksum(texts[name]));
-    during.files[name].insert(checksum(texts[name]));
+    next.files[name].insert(contentChecksum(texts[name]));
+    during.files[name].insert(contentChecksum(texts[name]));
   }
   if (std::string problem = writeManifest(folder, during); !problem.empty())
     return fail(1, problem);
+  size_t written = 0;
   for (const auto& [name, text] : texts) {
-    if (std::string problem = writeFileAtomically(folder / name, text); !problem.empty())
-      return fail(1, problem);
+    auto ours = old.files.find(name);
+    Placement placed = placeFile(folder / name, text,
+                                 ours == old.files.end() ? std::set<std::string>{} : ours->second);
+    if (placed.outcome == Placement::Outcome::failed) return fail(1, placed.error);
+    if (placed.outcome == Placement::Outcome::someones) {
+      keptOwn.push_back(placed.note.empty() ? name : name + " (now " + placed.note + ")");
+      next.files.erase(name);
+      continue;
+    }
+    ++written;
   }
   // Files of the earlier install that this one does not write.
   for (const auto& [name, sums] : old.files) {
-    if (next.files.contains(name)) continue;
-    std::optional<std::string> sum = fileChecksum(folder / name);
-    if (sum && sums.contains(*sum)) fs::remove(folder / name, error);
+    if (texts.contains(name)) continue;
+    Placement removed = removePlacedFile(folder / name, sums);
+    if (removed.outcome == Placement::Outcome::failed) return fail(1, removed.error);
   }
   if (std::string problem = writeManifest(folder, next); !problem.empty()) return fail(1, problem);
+  std::sort(keptOwn.begin(), keptOwn.end());
   std::cout << "installed language " << language << (carriers ? " with carriers" : "") << ": "
-            << texts.size() << " files in " << folder.string() << "\n";
+            << written << " files in " << folder.string() << "\n";
   if (!keptOwn.empty()) std::cout << "left your own files alone: " << joined(keptOwn) << "\n";
   return 0;
 }
 
 int remove() {
   const fs::path folder = dataFolder();
+  std::error_code error;
+  if (!fs::is_directory(folder, error)) {
+    std::cout << "nothing installed\n";
+    return 0;
+  }
+  host::FileLock lock(folder.string(), dataLockWait(folder, "to remove area codes"));
+  if (!lock.held()) return fail(1, "cannot remove: " + lock.error());
+  if (std::string problem = clearLeftOvers(folder); !problem.empty()) return fail(1, problem);
   Manifest manifest;
   if (!readManifest(folder, manifest)) {
     std::cout << "nothing installed\n";
     return 0;
   }
+  manifest.unfinished = true;
+  if (std::string problem = writeManifest(folder, manifest); !problem.empty())
+    return fail(1, problem);
   size_t removed = 0;
   std::vector<std::string> kept;
-  std::error_code error;
   for (const auto& [name, sums] : manifest.files) {
-    std::optional<std::string> sum = fileChecksum(folder / name);
-    if (!sum) continue;
-    if (!sums.contains(*sum)) {
-      kept.push_back(name);
-      continue;
+    const bool present = fs::exists(folder / name, error);
+    Placement taken = removePlacedFile(folder / name, sums);
+    if (taken.outcome == Placement::Outcome::failed) return fail(1, taken.error);
+    if (taken.outcome == Placement::Outcome::someones) {
+      kept.push_back(taken.note.empty() ? name : name + " (now " + taken.note + ")");
+    } else if (present) {
+      ++removed;
     }
-    if (!fs::remove(folder / name, error) || error)
-      return fail(1, "cannot remove " + (folder / name).string() + ": " + error.message());
-    ++removed;
   }
   if (!fs::remove(folder / kManifestName, error) || error)
     return fail(1, "cannot remove the manifest in " + folder.string());

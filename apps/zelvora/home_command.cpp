@@ -22,7 +22,12 @@ int runHome(const Arguments& arguments) {
   if (std::string problem = apps::preferencesProblem(); !problem.empty()) return fail(1, problem);
   phoneNumber = nil;
   initVals();
-  if (!CFPreferencesAppSynchronize(kPrefsDomain)) return fail(1, apps::storeFailure());
+  // The lookup stores what it derived only when the lock is free; this
+  // command is there to store it, so it waits for the lock as settings do.
+  host::setPreferencesDerivedWait(true);
+  const bool stored = CFPreferencesAppSynchronize(kPrefsDomain);
+  host::setPreferencesDerivedWait(false);
+  if (!stored) return fail(1, apps::storeFailure());
   if (std::string problem = apps::homeCountryProblem(); !problem.empty()) return fail(1, problem);
   std::string fields[2];
   const std::string_view keys[2] = {kCountryCodeKey, kTrunkPrefixKey};

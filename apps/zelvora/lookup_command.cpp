@@ -6,7 +6,9 @@
 // input is read in chunks of whatever has arrived, and the answers to the
 // lines of one chunk go out together in one write. A program that sends one
 // line at a time through a pipe gets each answer at once; a file of numbers
-// is answered in few writes.
+// is answered in few writes. A standard input that cannot be read (closed,
+// a folder) is an error: what was answered stays answered, and the status is 1.
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,6 +18,7 @@
 
 #include "commands.h"
 #include "common/preferences_check.h"
+#include "common/standard_streams.h"
 #include "host/foundation/values.h"
 #include "lookup/lookup.h"
 #include "output.h"
@@ -80,7 +83,14 @@ int runLookup(const Arguments& arguments) {
     for (;;) {
       ssize_t got = ::read(STDIN_FILENO, chunk, sizeof chunk);
       if (got < 0 && errno == EINTR) continue;
-      if (got <= 0) break;
+      if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        // Standard input shared with a program that made it non-blocking.
+        pollfd input{STDIN_FILENO, POLLIN, 0};
+        ::poll(&input, 1, -1);
+        continue;
+      }
+      if (got < 0) return fail(1, apps::describeInputFailure(errno));
+      if (got == 0) break;
       pending.append(chunk, static_cast<size_t>(got));
       size_t lineStart = 0;
       for (size_t end; (end = pending.find('\n', lineStart)) != std::string::npos;

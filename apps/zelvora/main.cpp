@@ -5,18 +5,23 @@
 // lives in its own file (commands.h), and gets its arguments as a list of
 // texts, as it would from the command line.
 #include <CLI/CLI.hpp>
+#include <cstdint>
 #include <functional>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "command_table.h"
 #include "commands.h"
 #include "common/host_setup.h"
+#include "common/standard_streams.h"
 #include "host/foundation/preferences.h"
 #include "lookup/country_data.h"
+#include "lookup/preference_keys.h"
 #include "output.h"
 #include "settings_values.h"
+#include "waiting.h"
 
 namespace {
 
@@ -24,7 +29,8 @@ constexpr const char* kExitStatus =
     "Exit status:\n"
     "  0  done\n"
     "  1  failed: a number, setting or file could not be handled, a setting asked for\n"
-    "     is absent, or the output could not be written\n"
+    "     is absent, another process held a lock longer than --wait allows, or the\n"
+    "     output or input could not be used\n"
     "  2  usage error: unknown command or option, missing or bad argument or value\n";
 
 // What the parsed command line asks for: the global options, the values of
@@ -42,8 +48,8 @@ struct Invocation {
 
 CLI::App* addCommand(CLI::App& app, const std::string& name, const std::string& description) {
   CLI::App* command = app.add_subcommand(name, description);
-  command->footer(std::string("Every command also takes --root DIR and --region XX (see zelvora "
-                              "--help).\n\n") +
+  command->footer(std::string("Every command also takes --root DIR, --region XX and --wait "
+                              "SECONDS (see zelvora --help).\n\n") +
                   kExitStatus);
   return command;
 }
@@ -252,10 +258,8 @@ std::string usageError(CLI::App& app, const CLI::ParseError& error) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  apps::guardStandardDescriptors();
   zelvora::guardStandardOutput();
-  // The tool reports a store that failed, so what it derives waits for the
-  // preference lock rather than failing at a busy moment.
-  host::setPreferencesDerivedWait(true);
   Invocation invocation;
   CLI::App app("ZelvoraPro: where a telephone number comes from, on a simulated phone.", "zelvora");
   app.footer(kExitStatus);
@@ -273,6 +277,18 @@ int main(int argc, char** argv) {
          [&invocation](const std::string& region) { invocation.options.region = region; },
          "the device region (default: $ZELVORA_REGION, else the locale's)")
       ->type_name("XX")
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  app.add_option_function<std::string>(
+         "--wait",
+         [](const std::string& text) {
+           std::string error;
+           std::optional<int64_t> limit = zelvora::parseWaitSeconds(text, error);
+           if (!limit) throw CLI::ValidationError(error);
+           zelvora::setWaitLimit(*limit);
+         },
+         "how long a command that stores waits for a lock another process holds before it "
+         "gives up (default: 10; 0: not at all)")
+      ->type_name("SECONDS")
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
   app.require_subcommand(1);
   addCommands(app, invocation);
@@ -300,6 +316,11 @@ int main(int argc, char** argv) {
     if (std::string error = apps::setUpDevice(invocation.options); !error.empty())
       return zelvora::fail(2, error);
   }
+  // Lookups never wait for the preference lock: what they derive stays
+  // pending when another process holds it. Commands that store wait, for a
+  // while, and say so.
+  host::setPreferencesLockWait(zelvora::lockWait(
+      [] { return host::preferencesPath(kPrefsDomain) + ".lock"; }, "to store the preferences"));
   if (!invocation.run) return zelvora::fail(2, "no command given (see zelvora --help)");
   const int status = invocation.run();
   std::cout << std::flush;

@@ -47,7 +47,8 @@ std::string unreadableStore() {
       return {};
     case host::PreferencesFile::State::corrupt:
       return "the preferences in " + path + " are corrupt (" + file.reason +
-             "); the next change keeps them aside as " + path + ".corrupt";
+             "); the next change keeps them aside as " + path +
+             ".corrupt (or .corrupt.1, .corrupt.2, ...: the first name not taken)";
     case host::PreferencesFile::State::unreadable:
       return "cannot read the preferences in " + path + ": " + file.reason;
   }

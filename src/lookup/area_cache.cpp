@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
+#include <limits>
 #include <memory>
 #include <new>
 #include <vector>
@@ -27,8 +28,9 @@ namespace {
 constexpr uint64_t kIndexedFileSizeLimit = uint64_t{16} << 20;
 
 using host::FileVersion;
-using host::settledBefore;
 using host::statFileVersion;
+
+constexpr int64_t kForEver = std::numeric_limits<int64_t>::max();
 
 bool tooLarge(const FileVersion& version) {
   return static_cast<uint64_t>(version.size) > kAreaCodeFileSizeLimit;
@@ -66,13 +68,12 @@ void openCandidate(const std::string& path, const FileVersion& seen, OpenedFile&
     if (!lasting) file.outcome = OpenedFile::Outcome::failed;
     return;
   }
-  struct stat info {};
-  if (::fstat(file.fd, &info) != 0) {
+  file.version = host::fstatFileVersion(file.fd);
+  if (!file.version.present) {
     file.outcome = OpenedFile::Outcome::failed;
     return;
   }
-  file.version = host::fileVersionOf(info);
-  if (!S_ISREG(info.st_mode) || tooLarge(file.version)) return;
+  if (!S_ISREG(file.version.mode) || tooLarge(file.version)) return;
   file.outcome = OpenedFile::Outcome::opened;
 }
 
@@ -114,9 +115,10 @@ struct CachedFile {
   FileVersion device;
   bool usedBundled = false;  // the device file could not be used
   FileVersion bundled;
-  // Whether the versions above are known to be the ones read; otherwise the
-  // file is read again at the next lookup.
-  bool settled = false;
+  // Until when the versions above, while a stat shows them unchanged, are
+  // known to be the ones read (host::trustedUntil): for ever once settled,
+  // 0 when the file is read again at the next lookup.
+  int64_t trustedUntil = 0;
   bool hasText = false;
   AreaIndex index;
   size_t indexBytes = 0;
@@ -128,7 +130,7 @@ struct CachedFile {
 
 // Records that `entry`'s versions, just stat'ed or read, are the current ones.
 void confirm(CachedFile& entry, uint64_t generation) {
-  if (!entry.settled) return;
+  if (entry.trustedUntil != kForEver) return;
   static const std::string noPath;  // so that neither path is copied
   entry.watched.confirm(generation, entry.devicePath,
                         entry.usedBundled ? entry.bundledPath : noPath);
@@ -263,8 +265,13 @@ std::optional<std::u16string> loadAndLookUp(const std::string& code, CachedFile 
       settled = settled && !answer.failed;
     }
   }
-  entry.settled = settled && settledBefore(entry.device, readAt) &&
-                  (!entry.usedBundled || settledBefore(entry.bundled, readAt));
+  entry.trustedUntil = 0;
+  if (settled) {
+    entry.trustedUntil = host::trustedUntil(entry.device, readAt);
+    if (entry.usedBundled) {
+      entry.trustedUntil = std::min(entry.trustedUntil, host::trustedUntil(entry.bundled, readAt));
+    }
+  }
   if (cacheable) {
     confirm(entry, generation);
     entry.lastUse = ++useCount;
@@ -291,10 +298,11 @@ std::optional<std::u16string> lookUpArea(std::u16string_view callingCode,
       // The paths were formed when the file was first read; the stats are
       // taken now.
       device = statFileVersion(cached->devicePath);
-      current = cached->settled && cached->device == device;
+      current = cached->device == device;
       if (current && cached->usedBundled) {
         current = cached->bundled == statFileVersion(cached->bundledPath);
       }
+      current = current && host::stillTrusted(cached->trustedUntil);
       if (current) confirm(*cached, generation);
     }
     if (current) {

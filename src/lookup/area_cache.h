@@ -7,10 +7,13 @@
 // bundled copy when that was the one used). Anything else (a file rewritten,
 // renamed over, truncated, removed, made unreadable or replaced by something
 // that is not a regular file, or one that appeared) makes the lookup read the
-// file again. File times come from a coarse clock, so a file whose times are
-// not safely older than the moment it was read may have changed since within
-// the same tick; such a version is read again at every lookup until it has
-// settled, as git treats "racily clean" index entries.
+// file again. Every change sets a file's change time, from a coarse clock, so
+// a file whose change time is not safely older than the moment it was read
+// may have changed since within the same tick; such a version is read again
+// at every lookup until it has settled, as git treats "racily clean" index
+// entries. A modification time in the future plays no part; a change time in
+// the future (the clock was set back) makes the file be read again at most
+// once a second (host/foundation/file_version.h).
 //
 // The stats are skipped while a host::FolderWatch, asked once per lookup,
 // reports that nothing changed at either path since they were last taken;

@@ -12,6 +12,7 @@
 #endif
 
 #include "host/foundation/unicode.h"
+#include "lookup/area_scan.h"
 
 namespace {
 
@@ -430,6 +431,7 @@ struct Builder {
     size_t validatedTo = 0;            // bytes up to here are known to be valid UTF-8
     bool afterCarriageReturn = false;  // the last line ended with CR just before lineStart
     bool atEnd = false;
+    bool startLooked = false;  // whether a byte-order mark was looked for
     Byte padded[kChunk];
     for (;;) {
       // Moves what is not done to the front, and reads on.
@@ -463,6 +465,17 @@ struct Builder {
 
       const Byte* base = buffer.get();
       const Byte* dataEnd = base + filled;
+      // A byte-order mark at the very start is not part of the first line,
+      // as for the scan. Nothing was taken from the buffer before it is
+      // looked for, so it begins the buffer.
+      if (!startLooked && (filled >= kUtf8ByteOrderMark.size() || atEnd)) {
+        startLooked = true;
+        if (std::string_view(reinterpret_cast<const char*>(base), filled)
+                .starts_with(kUtf8ByteOrderMark)) {
+          lineStart = scanned = validatedTo = kUtf8ByteOrderMark.size();
+        }
+      }
+      if (!startLooked) continue;
       while (atEnd ? scanned < filled : scanned + kChunk + 3 <= filled) {
         const size_t length = std::min(kChunk, filled - scanned);
         const Byte* chunkStart = base + scanned;

@@ -261,5 +261,6 @@ class Scanner {
 
 AreaScan scanAreaCodes(std::string_view text, size_t skippedUnits,
                        std::u16string_view nationalNumber) {
+  if (text.starts_with(kUtf8ByteOrderMark)) text.remove_prefix(kUtf8ByteOrderMark.size());
   return Scanner(text, skippedUnits, nationalNumber).run();
 }

@@ -1,12 +1,12 @@
 // Finding the area of a national number in the text of an area-code file, in
 // one pass over its bytes.
 //
-// The text is UTF-8, one record per line. Lines end at LF, CR, CR LF, U+0085,
-// U+2028 and U+2029. A record's key is its text before the first "|" and its
-// area text the text after the last "|" (a line without "|" is both). A key
-// is the calling code (its first `skippedUnits` UTF-16 code units, which are
-// not compared) followed by an area prefix; it matches when the national number
-// begins with that prefix. Nothing is trimmed.
+// The text is UTF-8, one record per line; a byte-order mark (EF BB BF) at its
+// very start, as some editors save one, is not part of the first line. Lines end at LF, CR, CR LF,
+// U+0085, U+2028 and U+2029. A record's key is its text before the first "|" and its area text the
+// text after the last "|" (a line without "|" is both). A key is the calling code (its first
+// `skippedUnits` UTF-16 code units, which are not compared) followed by an area prefix; it matches
+// when the national number begins with that prefix. Nothing is trimmed.
 //
 // Of all matching keys the longest wins, so the most specific area is found;
 // among matching keys of the same length the first in the file wins, and when
@@ -19,6 +19,8 @@
 
 #include <cstddef>
 #include <string_view>
+
+inline constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
 
 struct AreaScan {
   enum class Result { noMatch, match, notUtf8 };

@@ -20,6 +20,9 @@ void initVals() {
     // area.
     const id number = phoneNumber;
     if (!number || ns::isNull(number) || ns::length(number) == 0) return;
+    // A number holding U+0000 was cut or garbled on its way (a C string ends
+    // there): whatever it held, it has no area, however it came in.
+    if (ns::units(number).find(u'\0') != std::u16string::npos) return;
 
     NumberParts parts = splitNumber(ns::units(number), home);
     internationalFormat = parts.international ? 1 : 0;

@@ -19,6 +19,6 @@ void loadPrefs();
 
 // Settles the home calling code and trunk prefix (writing what it derived
 // back to the preferences), then, when phoneNumber holds a number, finds its
-// area and puts it into area. phoneNumber itself is left as the caller stored
-// it.
+// area and puts it into area. A number holding U+0000 is refused: it finds no
+// area. phoneNumber itself is left as the caller stored it.
 void initVals();

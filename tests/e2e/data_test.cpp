@@ -4,6 +4,9 @@
 // English set answers again.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -35,6 +38,28 @@ void expectAreas(const std::string& root, const std::vector<Lookup>& lookups) {
 
 std::string dataFile(const std::string& name) {
   return std::string(kAreaCodeFolder) + name;
+}
+
+// Every name in the data folder, hidden ones included, sorted.
+Texts dataFolderNames(const testing_support::TempDevice& device) {
+  Texts names;
+  for (const auto& entry : std::filesystem::directory_iterator(device.path(kAreaCodeFolder)))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Waits until an install has begun to put its files in place (its manifest
+// is marked unfinished); false when it ended first.
+bool placingBegun(const testing_support::TempDevice& device) {
+  for (int tries = 0; tries < 3000; ++tries) {
+    if (device.readFile(dataFile(".zelvora-data-manifest")).value_or("").find("unfinished") !=
+        std::string::npos) {
+      return true;
+    }
+    ::usleep(10000);
+  }
+  return false;
 }
 
 // Guards the composition of a language over English, the atomic replacement
@@ -115,6 +140,103 @@ TEST(DataCommand, UsageErrorsInstallNothing) {
   EXPECT_EQ(e2e::zelvora(root, {"lookup", "--carrier"}).status, 2);
   EXPECT_FALSE(device.readFile(dataFile(".zelvora-data-manifest")));
   expectAreas(root, {{"+49 89 1234567", "Munich"}});
+}
+
+// Guards the lock between installs: two at once, in different languages,
+// and then a removal leave exactly the user's files, and the bundled English
+// set answers again; no install leaves another's files behind as the user's.
+TEST(DataCommand, ConcurrentInstallsAndARemovalLeaveOnlyTheUsersFiles) {
+  testing_support::TempDevice device;
+  const std::string root = device.root();
+  device.writeFile(dataFile("36.txt"), "36|Mine\n");
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    e2e::Child german(
+        {e2e::program("zelvora"), "--root", root, "data", "install", "--language", "de"});
+    e2e::Child french({e2e::program("zelvora"), "--root", root, "data", "install", "--language",
+                       "fr", "--carrier"});
+    for (e2e::Child* install : {&german, &french}) {
+      e2e::Outcome outcome = install->finish();
+      EXPECT_EQ(outcome.status, 0) << e2e::describe(outcome);
+      EXPECT_NE(outcome.out.find("left your own files alone: 36.txt\n"), std::string::npos)
+          << outcome.out;
+    }
+    e2e::Outcome status = e2e::zelvora(root, {"data"});
+    EXPECT_NE(status.out.find("\nyour own files: 36.txt\nfolder: "), std::string::npos)
+        << status.out;
+    EXPECT_EQ(status.out.find("changed since"), std::string::npos) << status.out;
+    EXPECT_EQ(status.out.find("missing"), std::string::npos) << status.out;
+  }
+  e2e::Outcome removed = e2e::zelvora(root, {"data", "remove"});
+  EXPECT_EQ(removed.status, 0) << e2e::describe(removed);
+  EXPECT_EQ(dataFolderNames(device), (Texts{"36.txt"}));
+  expectAreas(
+      root,
+      {{"+33 1 23 45 67 89", "France"}, {"+49 89 1234567", "Munich"}, {"+36 1 234 5678", "Mine"}});
+}
+
+// Guards against replacing a file the user puts in place while an install
+// runs, whether the install meant to create that name or to replace its own
+// earlier file there: the user's file stays, is reported, and outlives a
+// removal.
+TEST(DataCommand, AFileTheUserPutsInPlaceDuringAnInstallIsNeverReplaced) {
+  testing_support::TempDevice device;
+  const std::string root = device.root();
+  for (int round = 0; round < 2; ++round) {
+    const bool overOwnFile = round == 1;  // an install of ours is there already
+    SCOPED_TRACE(overOwnFile ? "over the installer's own file" : "a name the installer creates");
+    ASSERT_EQ(e2e::zelvora(root, {"data", "remove"}).status, 0);
+    std::filesystem::remove(device.path(dataFile("44.txt")));
+    if (overOwnFile) {
+      ASSERT_EQ(e2e::zelvora(root, {"data", "install"}).status, 0);
+    }
+    const std::string mine = "4420|Mine " + std::to_string(round) + "\n";
+    device.writeFile("/staging/44.txt", mine);
+    e2e::Child install({e2e::program("zelvora"), "--root", root, "data", "install", "--language",
+                        round == 0 ? "de" : "fr"});
+    ASSERT_TRUE(placingBegun(device));
+    std::filesystem::rename(device.path("/staging/44.txt"), device.path(dataFile("44.txt")));
+    e2e::Outcome outcome = install.finish();
+    EXPECT_EQ(outcome.status, 0) << e2e::describe(outcome);
+    EXPECT_EQ(device.readFile(dataFile("44.txt")), mine);
+    expectAreas(root, {{"+44 20 7946 0000", mine.substr(5, mine.size() - 6)}});
+    EXPECT_EQ(e2e::zelvora(root, {"data", "remove"}).status, 0);
+    EXPECT_EQ(device.readFile(dataFile("44.txt")), mine);
+  }
+}
+
+// Guards against debris of a killed install living for ever: what it left
+// is reported by `data` and cleared by the next install or removal, and an
+// install killed while it puts its files in place is removed whole.
+TEST(DataCommand, WhatAKilledInstallLeftIsReportedAndCleared) {
+  testing_support::TempDevice device;
+  const std::string root = device.root();
+  device.writeFile(dataFile("36.txt"), "36|Mine\n");
+  device.writeFile(dataFile(".44.txt.99999.tmp"), std::string(2048, 'x'));
+  device.writeFile(dataFile(".zelvora-data-manifest.4242.tmp"), "language d");
+  e2e::Outcome status = e2e::zelvora(root, {"data"});
+  EXPECT_NE(status.out.find("an install or removal was interrupted, leaving 2 temporary files "
+                            "(2058 bytes); the next zelvora data install or remove clears it up"),
+            std::string::npos)
+      << status.out;
+  e2e::Outcome installed = e2e::zelvora(root, {"data", "install", "--language", "de"});
+  EXPECT_EQ(installed.status, 0) << e2e::describe(installed);
+  EXPECT_EQ(installed.out.find("removed 2 temporary files (2058 bytes) that an interrupted "
+                               "install left\n"),
+            0u)
+      << installed.out;
+
+  e2e::Child killed({e2e::program("zelvora"), "--root", root, "data", "install", "--language", "fr",
+                     "--carrier"});
+  ASSERT_TRUE(placingBegun(device));
+  ::usleep(20000);
+  ASSERT_EQ(killed.kill().status, -SIGKILL);
+  status = e2e::zelvora(root, {"data"});
+  EXPECT_EQ(status.status, 0) << e2e::describe(status);
+  e2e::Outcome removed = e2e::zelvora(root, {"data", "remove"});
+  EXPECT_EQ(removed.status, 0) << e2e::describe(removed);
+  EXPECT_EQ(dataFolderNames(device), (Texts{"36.txt"}));
+  EXPECT_EQ(e2e::zelvora(root, {"data"}).out.find("installed: nothing"), 0u);
 }
 
 }  // namespace

@@ -102,6 +102,26 @@ class Child {
     return true;
   }
 
+  // Closes the standard input and waits at most `seconds` for the program to
+  // end; one still running then is killed, and its status is -SIGKILL.
+  Outcome finishWithin(int seconds) {
+    ::close(in_);
+    in_ = -1;
+    for (int waited = 0; waited < seconds * 100; ++waited) {
+      siginfo_t ended = {};
+      if (::waitid(P_PID, pid_, &ended, WEXITED | WNOHANG | WNOWAIT) == 0 && ended.si_pid) break;
+      ::usleep(10000);
+    }
+    ::kill(pid_, SIGKILL);  // nothing when it has ended, as it was not reaped yet
+    return finish();
+  }
+
+  // Ends the program with SIGKILL and reaps it.
+  Outcome kill() {
+    ::kill(pid_, SIGKILL);
+    return finish();
+  }
+
   // Closes the standard input and waits for the program to end.
   Outcome finish() {
     ::close(in_);
@@ -119,6 +139,48 @@ class Child {
   pid_t pid_ = -1;
   int in_ = -1;
 };
+
+// A program whose standard input is the folder "/" or closed, rather than a
+// pipe, given at most 15 s to end.
+enum class Input { folder, closed };
+inline Outcome runWithInput(Input input, std::vector<std::string> arguments) {
+  std::FILE* out = std::tmpfile();
+  std::FILE* err = std::tmpfile();
+  std::vector<char*> argv;
+  for (auto& argument : arguments) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(STDIN_FILENO);
+    if (input == Input::folder) ::open("/", O_RDONLY | O_DIRECTORY);  // takes descriptor 0
+    ::dup2(::fileno(out), STDOUT_FILENO);
+    ::dup2(::fileno(err), STDERR_FILENO);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  int status = 0;
+  for (int waited = 0; waited < 1500 && ::waitpid(pid, &status, WNOHANG) == 0; ++waited) {
+    ::usleep(10000);
+  }
+  if (::waitpid(pid, &status, WNOHANG) == 0) {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
+  }
+  Outcome outcome{WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status), contentsOf(out),
+                  contentsOf(err)};
+  std::fclose(out);
+  std::fclose(err);
+  return outcome;
+}
+
+// The zelvora tool on the device `root`, given at most `seconds` to end.
+inline Outcome zelvoraWithin(int seconds, const std::string& root,
+                             std::vector<std::string> arguments, const std::string& input = {}) {
+  arguments.insert(arguments.begin(), {program("zelvora"), "--root", root});
+  Child child(std::move(arguments));
+  child.send(input);
+  return child.finishWithin(seconds);
+}
 
 inline Outcome run(std::vector<std::string> arguments, const std::string& input = {}) {
   Child child(std::move(arguments));

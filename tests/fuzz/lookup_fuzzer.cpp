@@ -4,7 +4,7 @@
 // initVals must return normally and leave phoneNumber as it was. When the
 // home country settles, the area it finds must be the one the scan finds in
 // the files written for the run: the device file when it reads as UTF-8,
-// otherwise the application's copy.
+// otherwise the application's copy; none for a number holding U+0000.
 //
 // The device lies in a tmpfs folder (/dev/shm, else $TMPDIR, else /tmp), the
 // store does not fsync, and a run writes only the files it needs: the
@@ -217,7 +217,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
       parts = splitNumber(number, home);
     } catch (const NSException&) {
     }
-    if (parts.lookedUp() && !number.empty() && parts.callingCode == fileCode &&
+    const bool refused = number.find(u'\0') != std::u16string::npos;
+    if (parts.lookedUp() && !number.empty() && !refused && parts.callingCode == fileCode &&
         isFileSafeCallingCode(fileCode)) {
       bool usable = false;
       if (hasDevice) expected = scanned(deviceText, fileCode, parts.nationalNumber, usable);

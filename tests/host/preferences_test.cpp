@@ -231,7 +231,8 @@ TEST(Preferences, AnUnchangedValueWritesNothing) {
 }
 
 // Guards against crashing on, or silently destroying, an unreadable file: it
-// reads as empty, is left alone until a change, then is kept as .corrupt.
+// reads as empty, is left alone until a change, then is kept aside under the
+// first ".corrupt" name not taken, never over one kept earlier.
 TEST(Preferences, AnUnreadableFileReadsAsEmptyAndIsKeptAsideWhenReplaced) {
   const std::string head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n";
   for (const std::string& contents :
@@ -247,9 +248,18 @@ TEST(Preferences, AnUnreadableFileReadsAsEmptyAndIsKeptAsideWhenReplaced) {
     EXPECT_EQ(device.readFile(kFile), contents);
     set("fresh", text("start"));
     ASSERT_TRUE(store());
-    EXPECT_EQ(device.readFile(kCorrupt), contents);
+    EXPECT_EQ(device.readFile(kCorrupt), "an older one");
+    EXPECT_EQ(device.readFile(kCorrupt + ".1"), contents);
     freshProcess();
     expectValue("fresh", text("start"));
+    // Corrupt once more: the two kept so far stay as they are.
+    device.writeFile(kFile, contents + "again");
+    set("fresh", text("again"));
+    ASSERT_TRUE(store());
+    EXPECT_EQ(device.readFile(kCorrupt), "an older one");
+    EXPECT_EQ(device.readFile(kCorrupt + ".1"), contents);
+    EXPECT_EQ(device.readFile(kCorrupt + ".2"), contents + "again");
+    EXPECT_FALSE(device.readFile(kCorrupt + ".3"));
   }
 }
 
@@ -491,6 +501,82 @@ TEST(Preferences, ADerivedValueNeverWaitsForALockHeldElsewhere) {
   EXPECT_EQ(reap(releaser), 0);
   freshProcess();
   expectValue("key", text("derived"));
+}
+
+// Guards against a view left stale while derived values wait: a failed
+// synchronisation still takes in what the file holds now.
+TEST(Preferences, WhileDerivedValuesWaitForTheLockTheFileIsStillTakenIn) {
+  TempDevice device;
+  set("trunk", text("0"));
+  ASSERT_TRUE(store());
+  const int holder = ::open((device.path(kFile) + ".lock").c_str(), O_RDWR | O_CREAT, 0644);
+  ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+  host::setAppValueIfStill("code", text("44"), nil, kDomain);
+  device.writeFile(kFile, host::plist::encodeXml({{"trunk", text("9")}}));  // changed meanwhile
+  EXPECT_FALSE(store());
+  expectValue("trunk", text("9"));
+  expectValue("code", text("44"));  // still pending, on top
+  ::close(holder);
+  EXPECT_TRUE(store());
+  freshProcess();
+  expectValue("trunk", text("9"));
+  expectValue("code", text("44"));
+}
+
+// Guards against a setting waiting for ever, or in silence, for a lock held
+// elsewhere: it waits as long as allowed, says so once, and stores nothing.
+TEST(Preferences, ASettingWaitsForAHeldLockOnlyAsLongAsAllowed) {
+  TempDevice device;
+  fs::create_directories(fs::path(device.path(kFile)).parent_path());
+  const int holder = ::open((device.path(kFile) + ".lock").c_str(), O_RDWR | O_CREAT, 0644);
+  ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+  int announced = 0;
+  host::setPreferencesLockWait({200000000, 100000000, [&announced] { ++announced; }});
+  set("key", text("value"));
+  ::alarm(30);  // a regression fails here instead of hanging
+  EXPECT_FALSE(store());
+  ::alarm(0);
+  host::setPreferencesLockWait({10000000000, 1000000000, nullptr});  // the default again
+  EXPECT_EQ(announced, 1);
+  EXPECT_NE(host::preferencesStoreError(kDomain).find("still held by another process after 0.2 s"),
+            std::string::npos)
+      << host::preferencesStoreError(kDomain);
+  EXPECT_FALSE(device.readFile(kFile));
+  ::close(holder);
+  EXPECT_TRUE(store());
+  freshProcess();
+  expectValue("key", text("value"));
+}
+
+// Guards the fairness of the wait: four processes storing a thousand times
+// each, all at once, must each get the lock every time within the default
+// limit and lose nothing.
+TEST(Preferences, FourProcessesStoringAThousandTimesEachAllGetTheLock) {
+  TempDevice device;
+  constexpr int kStores = 1000;
+  constexpr int kKeys = 5;
+  std::vector<pid_t> writers;
+  for (int w = 0; w < 4; ++w) {
+    writers.push_back(spawn([w] {
+      host::setPreferencesFsync(false);  // the lock is what is measured, not the disk
+      const std::string name = "writer" + std::to_string(w);
+      for (int i = 0; i < kStores; ++i) {
+        set(name + ".count", NSNumber::integer(i));
+        set(name + "." + std::to_string(i % kKeys), NSNumber::integer(i));
+        if (!store()) return false;
+      }
+      return true;
+    }));
+  }
+  for (pid_t writer : writers) EXPECT_EQ(reap(writer), 0);
+  freshProcess();
+  for (int w = 0; w < 4; ++w) {
+    const std::string name = "writer" + std::to_string(w);
+    expectValue(name + ".count", NSNumber::integer(kStores - 1));
+    for (int k = 0; k < kKeys; ++k) {
+      expectValue(name + "." + std::to_string(k), NSNumber::integer(kStores - kKeys + k));
+    }
+  }
 }
 
 // Guards the re-reading of a file only when it may have changed: every change

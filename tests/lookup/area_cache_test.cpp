@@ -22,6 +22,7 @@
 #include "lookup/area_file.h"
 #include "lookup/country_tables.h"
 #include "lookup/preference_keys.h"
+#include "support/file_clock.h"
 #include "support/lookup_fixture.h"
 
 namespace {
@@ -292,6 +293,65 @@ TEST_F(AreaCache, FilesWrittenJustNowAreReadAgainUntilTheySettle) {
   EXPECT_EQ(lookUp("020 7946"), "London");
   EXPECT_EQ(lookUp("020 7946"), "London");
   EXPECT_EQ(areaFilesRead() - start, 3u);
+}
+
+// Guards the times a file is judged by, on a clock the test sets: its change
+// time against the moment it was read, never its modification time. A file
+// dated in the future is read once, not at every lookup; one whose change
+// time is ahead of the clock (set back) is read again at most once a second;
+// one changed in the tick it was read is read until it settles.
+TEST_F(AreaCache, ReadsFollowTheChangeTimeAgainstTheClock) {
+  constexpr int64_t kSecond = host::kFileClockSecond;
+  struct Step {
+    int64_t advance;  // the clock moves on by this much before the lookup
+    uint64_t reads;   // then the lookup reads the file this many times
+  };
+  struct Case {
+    const char* what;
+    bool modifiedIn2030;
+    bool wholeSeconds;  // a file system whose times are whole seconds
+    int64_t clockFromChange;
+    std::vector<Step> steps;
+  } const cases[] = {
+      {"a file dated now",
+       false,
+       false,
+       0,
+       {{0, 1}, {0, 1}, {kSecond / 100, 1}, {kSecond, 1}, {0, 0}, {3600 * kSecond, 0}}},
+      {"modified in 2030, changed a second ago", true, false, kSecond, {{0, 1}, {0, 0}, {0, 0}}},
+      {"changed an hour ahead of the clock",
+       false,
+       false,
+       -3600 * kSecond,
+       {{0, 1}, {0, 0}, {kSecond / 2, 0}, {kSecond / 2, 1}, {0, 0}, {kSecond, 1}}},
+      {"whole seconds, changed a second ago",
+       false,
+       true,
+       kSecond,
+       {{0, 1}, {0, 1}, {kSecond + kSecond / 2, 1}, {0, 0}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    clearAreaCache();
+    writeCodes("44", "4420|London\n");
+    if (c.modifiedIn2030) {
+      const timespec times[2] = {{0, UTIME_OMIT}, {1893456000, 0}};
+      ASSERT_EQ(::utimensat(AT_FDCWD, codesPath().c_str(), times, 0), 0);
+    }
+    int64_t changed = testing_support::FakeFileClock::changeTimeOf(codesPath());
+    testing_support::FakeFileClock clock(0);
+    if (c.wholeSeconds) {
+      clock.wholeSecondChangeTimes();
+      changed -= changed % kSecond;
+    }
+    clock.set(changed + c.clockFromChange);
+    for (size_t i = 0; i < c.steps.size(); ++i) {
+      clock.advance(c.steps[i].advance);
+      const uint64_t before = areaFilesRead();
+      EXPECT_EQ(lookUp("020 7946"), "London") << "step " << i;
+      EXPECT_EQ(areaFilesRead() - before, c.steps[i].reads) << "step " << i;
+    }
+  }
 }
 
 }  // namespace

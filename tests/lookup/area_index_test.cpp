@@ -106,6 +106,16 @@ TEST(AreaIndex, AnswersAsTheScanDoes) {
                       2),
        "=N"},
       {"calling code 0 units", "|Empty key\n5|Five\n", 0, u"7", "=Empty key"},
+      {"byte-order mark before the first record",
+       "\xEF\xBB\xBF"
+       "4420|London\n",
+       2, u"20", "=London"},
+      {"byte-order mark before an empty key", "\xEF\xBB\xBF|Empty key\n", 0, u"7", "=Empty key"},
+      {"byte-order mark alone", "\xEF\xBB\xBF", 0, u"7", "none"},
+      {"byte-order mark further on is text",
+       "4420|London\n\xEF\xBB\xBF"
+       "|Not empty\n",
+       0, u"7", "none"},
       {"empty text", "", 2, twenty, "none"},
       {"eight digits, upper bits apart", "4400000001|Low\n4499999999|High\n", 2, u"99999999",
        "=High"},

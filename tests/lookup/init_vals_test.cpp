@@ -377,6 +377,23 @@ TEST_F(InitValsTest, WrongKindValuesStopTheLookupQuietly) {
   EXPECT_NO_THROW(initVals());
 }
 
+// Guards one answer for a number holding U+0000 wherever it stands: refused,
+// so it finds no area, while the same number without it does.
+TEST_F(InitValsTest, ANumberHoldingANulIsRefused) {
+  writeCodes("44", "4420|London\n44|Britain\n");
+  const std::u16string nul(1, u'\0');
+  const std::u16string numbers[] = {u"+44 20" + nul + u"7946", u"+44" + nul + u"207946",
+                                    u"020 7946" + nul, nul + u"020 7946",
+                                    u"+4420" + nul + nul + u"7"};
+  for (const auto& number : numbers) {
+    phoneNumber = NSString::make(number);
+    area = nil;
+    initVals();
+    EXPECT_EQ(area, nil) << number.find(u'\0');
+  }
+  EXPECT_EQ(lookUp("+44 20 7946"), "London");
+}
+
 TEST_F(InitValsTest, HostileNumbersDoNotBreakTheLookup) {
   writeCodes("44", "4420|London\n");
   std::u16string lone = u"020";

@@ -1,7 +1,6 @@
 #include "host/foundation/preferences.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,6 +17,8 @@
 #include <vector>
 
 #include "host/foundation/device.h"
+#include "host/foundation/file_lock.h"
+#include "host/foundation/file_move.h"
 #include "host/foundation/file_version.h"
 #include "host/foundation/files.h"
 #include "host/foundation/folder_watch.h"
@@ -57,11 +58,11 @@ using host::FileVersion;
 // One process's view of one domain.
 struct View {
   NSDictionary::Entries values;
-  // The file as last read, reused while its version is unchanged (and was taken
-  // safely after its last change); `trusted` is false otherwise.
+  // The file as last read, reused while its version is unchanged and trusted
+  // (host::trustedUntil; 0: read again next time).
   DiskState lastDisk;
   FileVersion lastVersion;
-  bool trusted = false;
+  int64_t trustedUntil = 0;
   // Whether `values` are exactly what `lastDisk` holds: nothing was set since
   // and the last synchronisation wrote nothing.
   bool valuesAsRead = false;
@@ -172,7 +173,7 @@ void touch(View& view) {
 // Whether the file, whose version is now `version`, is provably the version
 // `view` read last time.
 bool unchangedSinceRead(const View& view, const FileVersion& version) {
-  return view.trusted && version == view.lastVersion;
+  return version == view.lastVersion && host::stillTrusted(view.trustedUntil);
 }
 
 // The file as it is now, `before` being its version taken just now: what `view`
@@ -186,7 +187,7 @@ DiskState currentDisk(const std::string& path, View& view, const FileVersion& be
   const FileVersion after = host::statFileVersion(path);
   view.lastDisk = disk;
   view.lastVersion = after;
-  view.trusted = before == after && host::settledBefore(after, readAt);
+  view.trustedUntil = before == after ? host::trustedUntil(after, readAt) : 0;
   return disk;
 }
 
@@ -217,53 +218,6 @@ std::string reasonOf(int error) {
       .describe();
 }
 
-// An exclusive lock on "<file>.lock", held while the object lives. Folders are
-// made as needed. When the lock file cannot be made, opened or locked, `held`
-// is false and `error` says why.
-class FileLock {
- public:
-  // Waits for the lock unless `wait` is false: then a lock held by another
-  // process is not taken.
-  FileLock(const std::string& path, bool wait) {
-    std::error_code folderError;
-    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
-    std::filesystem::create_directories(folder, folderError);
-    if (folderError) {
-      error_ = "cannot create " + folder.string() + ": " + folderError.message();
-      return;
-    }
-    std::string lockPath = path + ".lock";
-    fd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0644);
-    // An existing lock file in a folder this process may not write still locks.
-    if (fd_ < 0) fd_ = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd_ < 0) {
-      error_ = "cannot open the lock " + lockPath + ": " + reasonOf(errno);
-      return;
-    }
-    int result;
-    do {
-      result = ::flock(fd_, wait ? LOCK_EX : LOCK_EX | LOCK_NB);
-    } while (result != 0 && errno == EINTR);
-    held_ = result == 0;
-    if (held_) return;
-    error_ = errno == EWOULDBLOCK ? "the lock " + lockPath + " is held by another process"
-                                  : "cannot lock " + lockPath + ": " + reasonOf(errno);
-  }
-  ~FileLock() {
-    if (fd_ >= 0) ::close(fd_);  // closing releases the lock
-  }
-  FileLock(const FileLock&) = delete;
-  FileLock& operator=(const FileLock&) = delete;
-
-  bool held() const { return held_; }
-  const std::string& error() const { return error_; }
-
- private:
-  int fd_ = -1;
-  bool held_ = false;
-  std::string error_;
-};
-
 bool writeAll(int fd, const std::string& bytes) {
   size_t done = 0;
   while (done < bytes.size()) {
@@ -279,6 +233,11 @@ bool writeAll(int fd, const std::string& bytes) {
 bool flushWrites = true;
 // Whether derived changes wait for the lock; see setPreferencesDerivedWait.
 bool derivedWait = false;
+// How long changes wait for the lock; see setPreferencesLockWait.
+host::LockWait& lockWait() {
+  static host::LockWait wait{10 * host::kFileClockSecond, host::kFileClockSecond, nullptr};
+  return wait;
+}
 
 void syncFolder(const std::string& path) {
   if (!flushWrites) return;
@@ -289,11 +248,29 @@ void syncFolder(const std::string& path) {
   ::close(fd);
 }
 
+// Moves the corrupt file at `path` to the first of "<file>.corrupt",
+// "<file>.corrupt.1", "<file>.corrupt.2", ... not yet taken, so a file kept
+// aside earlier is never replaced. Gives why it failed, or the empty text (a
+// file gone meanwhile needs no keeping).
+std::string keepCorruptAside(const std::string& path) {
+  constexpr int kMostKeptAside = 1000;
+  for (int n = 0; n < kMostKeptAside; ++n) {
+    const std::string aside = path + ".corrupt" + (n ? "." + std::to_string(n) : "");
+    const int error = host::moveWithoutReplacing(path, aside);
+    if (error == 0 || error == ENOENT) return {};
+    if (error != EEXIST) {
+      return "cannot keep the corrupt file aside as " + aside + ": " + reasonOf(error);
+    }
+  }
+  return "cannot keep the corrupt file aside: " + path + ".corrupt and " +
+         std::to_string(kMostKeptAside - 1) + " numbered ones are taken";
+}
+
 // Replaces the file at `path` with `bytes` so that a reader sees either the old
 // file or the new one, never a part. Called with the domain's lock held, which
 // makes the one temporary name "<file>.tmp" safe; one left by a writer that was
-// killed is simply replaced. A corrupt file is first renamed to
-// "<file>.corrupt". Gives why it failed, or the empty text.
+// killed is simply replaced. A corrupt file is first kept aside
+// (keepCorruptAside). Gives why it failed, or the empty text.
 std::string replaceFile(const std::string& path, const std::string& bytes, bool keepAside) {
   std::string temporary = path + ".tmp";
   auto failed = [&](const std::string& what) {
@@ -311,8 +288,11 @@ std::string replaceFile(const std::string& path, const std::string& bytes, bool 
     errno = writeError ? writeError : errno;
     return failed("cannot write " + temporary);
   }
-  if (keepAside && ::rename(path.c_str(), (path + ".corrupt").c_str()) != 0 && errno != ENOENT) {
-    return failed("cannot keep the unreadable file aside as " + path + ".corrupt");
+  if (keepAside) {
+    if (std::string problem = keepCorruptAside(path); !problem.empty()) {
+      ::unlink(temporary.c_str());
+      return problem;
+    }
   }
   if (::rename(temporary.c_str(), path.c_str()) != 0) {
     return failed("cannot replace " + path);
@@ -403,16 +383,21 @@ bool synchronize(const std::string& path) {
     // when the lock is free: a process that holds it and never lets go, one
     // stopped while writing say, must not hang the host. They stay pending
     // and are tried again at the next synchronisation. Settings someone set
-    // wait for the lock, so that none is lost to a busy moment.
+    // wait for the lock, for a while, so that none is lost to a busy moment.
     const bool onlyDerived =
         std::all_of(view.pending.begin(), view.pending.end(),
                     [](const auto& change) { return change.second.conditional; });
-    FileLock lock(path, derivedWait || !onlyDerived);
+    host::FileLock lock(path + ".lock",
+                        derivedWait || !onlyDerived ? lockWait() : host::LockWait{});
     if (!lock.held()) {
+      // What the file holds now is taken in all the same, this process's
+      // changes still on top, so a change another process made shows at once.
+      noteDisk(view, disk);
+      view.values = std::move(merged);
       view.storeError = lock.error();
       return false;
     }
-    view.trusted = false;  // read afresh under the lock
+    view.trustedUntil = 0;  // read afresh under the lock
     disk = currentDisk(path, view, host::statFileVersion(path));
     merged = merge(disk, view, changed);
     if (changed) {
@@ -427,7 +412,7 @@ bool synchronize(const std::string& path) {
       // The view is what the file now holds.
       if (auto written = host::plist::decode(bytes)) merged = std::move(*written);
       disk = DiskState{DiskState::Kind::readable, {}, {}};
-      view.trusted = false;  // this version is read once more next time
+      view.trustedUntil = 0;  // this version is read once more next time
     }
   }
   noteDisk(view, disk);
@@ -578,6 +563,10 @@ void setPreferencesFsync(bool enabled) {
 
 void setPreferencesDerivedWait(bool enabled) {
   derivedWait = enabled;
+}
+
+void setPreferencesLockWait(LockWait wait) {
+  lockWait() = std::move(wait);
 }
 
 }  // namespace host

@@ -13,16 +13,18 @@
 // picks up what other processes stored since. The file is parsed again only
 // when it may have changed: one stat() compares device, inode, size and the
 // modification and change times (ns) with those of the version last read,
-// and a version whose times were not safely older than the moment it was read
-// (file times come from a coarse clock) counts as possibly changed. So every
+// and a version whose change time was not safely older than the moment it
+// was read (file times come from a coarse clock) counts as possibly changed
+// (one whose change time lies ahead of the clock, for a second at a time;
+// file_version.h). So every
 // change, even a same-size rewrite in place within one clock tick, is seen at
 // the next synchronisation, and an unchanged file with nothing pending costs
 // one stat and nothing else (the domain's path and view are kept from the
 // previous call while the domain and device root stay the same). Once that
 // stat has found the file unchanged, not even the stat is taken while the
 // process's folder watch (folder_watch.h) reports nothing changed at its path,
-// for at most a second at a time. Under an exclusive lock on
-// "<file>.lock" (folders are made as needed) it re-reads the file, applies the
+// for at most a second at a time. Under an exclusive lock on "<file>.lock"
+// (file_lock.h; folders are made as needed) it re-reads the file, applies the
 // pending changes key by key on top of what is there (so keys set by other
 // processes survive), writes the result atomically (temporary file
 // "<file>.tmp", fsync, rename) only when it differs from the file, and makes
@@ -30,10 +32,13 @@
 // would change the file, it only re-reads the file: nothing is locked, created
 // or written. It returns false, keeping the pending changes for a later try,
 // when the file cannot be read or written or the lock file cannot be opened,
-// or when every pending change is a derived one (setAppValueIfStill) and
-// another process holds the lock: those do not wait for it unless
-// setPreferencesDerivedWait says so, so a lock held for ever cannot hang a
-// host. preferencesStoreError() then says why.
+// when another process holds the lock longer than setPreferencesLockWait
+// allows (10 s unless set), or at once when every pending change is a derived
+// one (setAppValueIfStill) and another process holds the lock: those do not
+// wait for it unless setPreferencesDerivedWait says so, so a lock held for
+// ever cannot hang a host. preferencesStoreError() then says why. Even then
+// the view takes in what the file holds now, with the pending changes on
+// top, so what another process stored is seen at the next lookup.
 //
 // Files are read without blocking (files.h) and only when they are regular
 // files of at most plist::kMaxBytes, nested at most plist::kMaxDepth deep.
@@ -44,8 +49,9 @@
 //   every synchronisation with a change pending fails, with the reason.
 // - A file read whole that is not a property list (XML or binary) with a
 //   dictionary at its root is corrupt: it reads as an empty domain, and before
-//   it is replaced it is renamed to "<file>.corrupt" (replacing an older one),
-//   so nothing is silently destroyed.
+//   it is replaced it is moved to the first of "<file>.corrupt",
+//   "<file>.corrupt.1", "<file>.corrupt.2", ... that is not taken, never over
+//   one kept earlier, so nothing is silently destroyed.
 // Files are written as XML.
 //
 // Values are platform values (values.h): texts, numbers (integer, real,
@@ -65,6 +71,7 @@
 #include <string>
 #include <string_view>
 
+#include "host/foundation/file_lock.h"
 #include "host/foundation/object.h"
 
 // Stores pending changes and re-reads the domain; false when they could not be
@@ -132,10 +139,17 @@ void resetPreferenceViews();
 void setPreferencesFsync(bool enabled);
 
 // Whether a synchronisation whose pending changes are all derived ones
-// (setAppValueIfStill) waits for a lock another process holds. Off by
-// default, so that a lock held for ever cannot hang a host process: the
-// changes stay pending and the synchronisation gives false. A command-line
-// program that reports what it could not store turns it on. Process-wide.
+// (setAppValueIfStill) waits for a lock another process holds, as other
+// changes do. Off by default, so that a lock held for ever cannot hang a host
+// process: the changes stay pending and the synchronisation gives false. A
+// command-line program that must store what it derived turns it on for that
+// synchronisation. Process-wide.
 void setPreferencesDerivedWait(bool enabled);
+
+// How long a synchronisation that waits for the lock waits, and what it says
+// meanwhile (file_lock.h): 10 s, with nothing said, unless set. A program
+// that a person waits for says after a second that it is waiting. A limit of
+// 0 waits not at all. Process-wide.
+void setPreferencesLockWait(LockWait wait);
 
 }  // namespace host

@@ -26,7 +26,8 @@ constexpr std::array<CountryCallingCode, kRegions.size()> countriesOfRegions() {
 }
 
 // The matching of numbers relies on these properties of the list: every entry
-// is digits, "|", digits; the codes ascend, so they can be searched by halves;
+// is digits, "|", digits; no code begins with 0, so a 0 after an international
+// call prefix never starts one; the codes ascend, so they can be searched by halves;
 // and since no code begins another, at most one code can be found at the start
 // of a number. Sorted, a code that begins another sorts right before it or
 // before codes that also begin with it, so comparing neighbours is enough.
@@ -34,8 +35,8 @@ constexpr bool listIsWellFormed() {
   for (std::size_t i = 0; i < kCallingCodeTrunkEntries.size(); ++i) {
     const std::u16string_view entry = kCallingCodeTrunkEntries[i];
     const std::u16string_view code = callingCodeOfEntry(entry);
-    if (code.empty() || code.size() > 3 || code.size() == entry.size() || !isDigits(code) ||
-        !isDigits(trunkPrefixOfEntry(entry))) {
+    if (code.empty() || code.size() > 3 || code.front() == u'0' || code.size() == entry.size() ||
+        !isDigits(code) || !isDigits(trunkPrefixOfEntry(entry))) {
       return false;
     }
     if (i > 0) {

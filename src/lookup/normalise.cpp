@@ -96,7 +96,8 @@ struct DialledAbroad {
 };
 
 // The international call prefix of `prefixes` that begins `digits` and is
-// followed by a digit other than 0 and a known calling code. Where several
+// followed by a known calling code (so never by a 0: no code begins with
+// one, as the tables assert). Where several
 // begin them, the plain prefix comes before the longer forms that select a
 // carrier: "00 1 242 ..." dialled in Bolivia calls the Bahamas, though "0012"
 // is a prefix there too.
@@ -107,9 +108,8 @@ std::optional<DialledAbroad> dialledAbroad(std::u16string_view digits,
     const std::u16string_view head = digits.substr(0, length);
     const auto found = std::lower_bound(prefixes.begin(), prefixes.end(), head);
     if (found == prefixes.end() || *found != head) continue;
-    const std::u16string_view rest = digits.substr(length);
-    if (rest.empty() || rest.front() == u'0') continue;
-    if (std::optional<std::u16string_view> code = callingCodeAt(rest)) return {{*found, *code}};
+    if (std::optional<std::u16string_view> code = callingCodeAt(digits.substr(length)))
+      return {{*found, *code}};
   }
   return std::nullopt;
 }

@@ -86,6 +86,25 @@ TEST_F(HomeCountryTest, AStoredCodeDialsFromItsOwnCountry) {
   }
 }
 
+// Guards against the other national prefixes of a code (Belarus' "80" and
+// "0" beside its trunk prefix "8") applying to a trunk prefix the user set,
+// or not applying to the derived one.
+TEST_F(HomeCountryTest, OtherNationalPrefixesOnlyWithTheTablesTrunkPrefix) {
+  struct Case {
+    const char* region;
+    const char* storedTrunk;  // nullptr: none stored, so derived
+    size_t nationalPrefixes;
+  };
+  for (Case c : {Case{"BY", nullptr, 3}, Case{"BY", "8", 3}, Case{"BY", "80", 0}, Case{"BY", "", 0},
+                 Case{"GB", "0", 2}, Case{"GB", "", 0}, Case{"DE", "0", 0}}) {
+    SCOPED_TRACE(std::string(c.region) + " " + (c.storedTrunk ? c.storedTrunk : "-"));
+    testing_support::TempDevice fresh;
+    fresh.setRegion(c.region);
+    if (c.storedTrunk) setPref(kTrunkPrefixKey, c.storedTrunk);
+    EXPECT_EQ(settleHomeCountry().nationalPrefixes.size(), c.nationalPrefixes);
+  }
+}
+
 TEST_F(HomeCountryTest, NoUsableRegionRemovesTheCallingCode) {
   setPref(kCountryCodeKey, "");
   for (std::optional<std::string> region :

@@ -15,7 +15,8 @@
 // not name, or whose contents changed since, is the user's and is never
 // overwritten or removed. The manifest is written before the files, listing
 // both the old and the new contents, so an interrupted install can still be
-// removed.
+// removed. Each file written gets a prebuilt index beside it
+// (area_index_files.h).
 #include <unistd.h>
 
 #include <algorithm>
@@ -30,6 +31,7 @@
 #include <sstream>
 #include <system_error>
 
+#include "area_index_files.h"
 #include "atomic_file.h"
 #include "commands.h"
 #include "common/host_setup.h"
@@ -211,6 +213,10 @@ int install(const std::string& language, bool carriers) {
     if (sum && sums.contains(*sum)) fs::remove(folder / name, error);
   }
   if (std::string problem = writeManifest(folder, next); !problem.empty()) return fail(1, problem);
+  std::vector<std::string> written;
+  for (const auto& [name, text] : texts) written.push_back(name);
+  if (std::string problem = indexInstalledFiles(folder, written); !problem.empty())
+    return fail(1, problem);
   std::cout << "installed language " << language << (carriers ? " with carriers" : "") << ": "
             << texts.size() << " files in " << folder.string() << "\n";
   if (!keptOwn.empty()) std::cout << "left your own files alone: " << joined(keptOwn) << "\n";
@@ -238,6 +244,9 @@ int remove() {
       return fail(1, "cannot remove " + (folder / name).string() + ": " + error.message());
     ++removed;
   }
+  std::vector<std::string> named;
+  for (const auto& [name, sums] : manifest.files) named.push_back(name);
+  removeInstalledIndexes(folder, named);
   if (!fs::remove(folder / kManifestName, error) || error)
     return fail(1, "cannot remove the manifest in " + folder.string());
   std::cout << "removed " << removed << " files; the bundled English set answers again\n";

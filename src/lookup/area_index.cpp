@@ -620,6 +620,7 @@ class MemorySource : public AreaTextSource {
   explicit MemorySource(std::string_view text) : text_(text) {}
   ptrdiff_t read(char* into, size_t capacity) override {
     const size_t count = std::min(capacity, text_.size() - at_);
+    if (count == 0) return 0;  // an empty view may have no bytes at all to copy from
     std::memcpy(into, text_.data() + at_, count);
     at_ += count;
     return static_cast<ptrdiff_t>(count);

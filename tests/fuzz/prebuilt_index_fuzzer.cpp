@@ -83,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     pristine = !change(changes, words, fileSize);
   } else {
     words.assign((rest.size() + 7) / 8, 0);
-    std::memcpy(words.data(), rest.data(), rest.size());
+    if (!rest.empty()) std::memcpy(words.data(), rest.data(), rest.size());
     fileSize = rest.size();
     if (mode == "f") fixChecksum(words, fileSize);
   }

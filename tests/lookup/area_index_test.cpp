@@ -143,6 +143,14 @@ TEST(AreaIndex, AnswersAsTheScanDoes) {
   }
 }
 
+// A view of no bytes at all (a null pointer) is an empty text, read without
+// copying from it.
+TEST(AreaIndex, AViewWithNoBytesIsAnEmptyText) {
+  AreaIndex index;
+  ASSERT_TRUE(buildAreaIndex(std::string_view(), 2, index));
+  EXPECT_EQ(findInAreaIndex(index, u"20"), std::nullopt);
+}
+
 TEST(AreaIndex, AreaTextsAreStoredOnce) {
   std::string text;
   for (int i = 0; i < 1000; ++i) text += "44" + std::to_string(1000 + i) + "|Same town\n";

@@ -121,19 +121,24 @@ bool validUtf8(const char* text, size_t size) {
   return true;
 }
 
-// Files from this size on get memory of their own (see PrebuiltAreaIndex).
-constexpr size_t kMappedFrom = size_t{128} << 10;
+// From this size on, the pages of the buffer are all made by one system call
+// (see PrebuiltAreaIndex).
+constexpr size_t kPopulatedFrom = size_t{64} << 10;
 
-std::unique_ptr<void, PrebuiltIndexRelease> allocate(size_t size) {
-#if defined(MAP_POPULATE)
-  if (size >= kMappedFrom) {
-    void* mapped = ::mmap(nullptr, size, PROT_READ | PROT_WRITE,
-                          MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
-    if (mapped == MAP_FAILED) return {nullptr, {}};
-    return {mapped, {size, true}};
+std::unique_ptr<void, PrebuiltIndexFree> allocate(size_t size) {
+  std::unique_ptr<void, PrebuiltIndexFree> bytes(std::malloc(size));
+#if defined(MADV_POPULATE_WRITE)
+  if (bytes && size >= kPopulatedFrom) {
+    // Only whole pages inside the buffer; a kernel without the advice
+    // refuses it, and the read then makes the pages as it fills them.
+    const uintptr_t page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
+    const uintptr_t begin = reinterpret_cast<uintptr_t>(bytes.get());
+    const uintptr_t from = (begin + page - 1) & ~(page - 1);
+    const uintptr_t to = (begin + size) & ~(page - 1);
+    if (to > from) ::madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
   }
 #endif
-  return {std::malloc(size), {size, false}};
+  return bytes;
 }
 
 // Closes the descriptor when it goes.
@@ -146,12 +151,8 @@ struct Descriptor {
 
 }  // namespace
 
-void PrebuiltIndexRelease::operator()(void* bytes) const {
-  if (mapped) {
-    ::munmap(bytes, size);
-  } else {
-    std::free(bytes);
-  }
+void PrebuiltIndexFree::operator()(void* bytes) const {
+  std::free(bytes);
 }
 
 uint64_t areaIndexChecksum(const uint64_t* data, size_t words) {

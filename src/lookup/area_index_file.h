@@ -129,18 +129,16 @@ bool openAreaIndexBytes(const void* bytes, size_t size, FlatAreaIndex& index,
 bool stampMatchesText(const AreaIndexStamp& stamp, const host::FileVersion& text,
                       size_t skippedUnits);
 
-// An index file read into memory; it owns its bytes, which do not move when
-// it is moved. A large file's bytes go to memory of their own whose pages are
-// all made by one system call before the read, rather than one page fault at a
-// time as the read fills them, which costs a new process several times more;
-// smaller ones come from malloc. The index file itself is never mapped.
-struct PrebuiltIndexRelease {
-  size_t size = 0;
-  bool mapped = false;
+// An index file read into memory; it owns its bytes (from malloc), which do
+// not move when it is moved. For a large file, the pages of memory the
+// process has not used yet are all made by one system call before the read,
+// rather than one page fault at a time as the read fills them, which costs a
+// new process more. The index file itself is never mapped.
+struct PrebuiltIndexFree {
   void operator()(void* bytes) const;
 };
 struct PrebuiltAreaIndex {
-  std::unique_ptr<void, PrebuiltIndexRelease> storage;
+  std::unique_ptr<void, PrebuiltIndexFree> storage;
   size_t bytes = 0;
   FlatAreaIndex index;
 };

@@ -14,7 +14,7 @@ namespace fs = std::filesystem;
 namespace bench {
 
 namespace {
-const std::string kDataDir = ZELVORA_SOURCE_DATA_DIR;
+const std::string kDataDir = ZELVORA_BUNDLE_DIR;
 }
 
 BenchDevice::BenchDevice(const std::string& name, const std::string& region) {
@@ -29,6 +29,10 @@ BenchDevice::BenchDevice(const std::string& name, const std::string& region) {
 BenchDevice::~BenchDevice() {
   std::error_code ignored;
   fs::remove_all(root_, ignored);
+}
+
+void BenchDevice::usePrebuiltIndexes(bool prebuilt) {
+  host::setMainBundleResourcePath(prebuilt ? kDataDir : ZELVORA_SOURCE_DATA_DIR);
 }
 
 void BenchDevice::installFiles(bool installed, const std::vector<std::string>& codes) {

@@ -71,6 +71,16 @@ write("lookup_fuzzer", {
 })
 
 
+# prebuilt_index_fuzzer: the mode ("t" and the skipped units: a text to be
+# indexed), numbers, changes to the made index (see the target), then the text.
+write("prebuilt_index_fuzzer", {
+    "cn": "t 2\n10 21 2087 13000001234\n\n" + lines(86, 12) + lines(86, 6, "86130"),
+    "gb_changed": "t 2\n20 161 1614\n100:7 f\n" + GB,
+    "gb_cut": "t 2\n20 161\nc600 f\n" + GB,
+    "text_keys": "t 2\n2x \u00e4 123456789012345678\n\n"
+                 "442x|Text\n44\u00e4|Umlaut\n44123456789012345678|Long\n44|Anywhere\n",
+})
+
 # plist_fuzzer: preference and filter files as the store and the hosts read
 # them, in XML and binary form, and a few nested deeper than a real file.
 def plist(value, fmt):

@@ -112,7 +112,7 @@ std::string helperDir() {
 }
 
 std::string bundledDataDir() {
-  if (inBuildTree()) return ZELVORA_SOURCE_DATA_DIR;
+  if (inBuildTree()) return ZELVORA_BUNDLE_DIR;
   return (fs::path(helperDir()) / ZELVORA_HELPERS_TO_DATA).lexically_normal().string();
 }
 

@@ -43,9 +43,10 @@ std::string programDir();
 // moved as a whole).
 std::string helperDir();
 
-// The folder of the bundled data (holding "codes/"): the source tree's data
-// folder for a program run from its build folder, else <prefix>/share/zelvora
-// relative to the installed programs.
+// The folder of the bundled data (holding "codes/", each area-code file with
+// its prebuilt index): the build folder's share/zelvora, a copy of the source
+// tree's data folder, for a program run from its build folder, else
+// <prefix>/share/zelvora relative to the installed programs.
 std::string bundledDataDir();
 
 // Sets the device root, the region (from --region, $ZELVORA_REGION or the

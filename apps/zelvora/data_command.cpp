@@ -16,7 +16,8 @@
 // overwritten or removed, checked at the moment each file is put in place or
 // taken away (file_placement.h). The manifest is written before the files,
 // listing both the old and the new contents and marked as unfinished, so an
-// interrupted install can still be removed.
+// interrupted install can still be removed. Each file the tool put in place
+// gets a prebuilt index beside it (area_index_files.h).
 //
 // One install or removal runs at a time: each holds a lock on the data folder
 // (waited for as --wait says, and announced), and a second one runs on what
@@ -34,6 +35,7 @@
 #include <sstream>
 #include <system_error>
 
+#include "area_index_files.h"
 #include "atomic_file.h"
 #include "commands.h"
 #include "common/host_setup.h"
@@ -267,6 +269,10 @@ int install(const std::string& language, bool carriers) {
   }
   if (std::string problem = writeManifest(folder, next); !problem.empty()) return fail(1, problem);
   std::sort(keptOwn.begin(), keptOwn.end());
+  std::vector<std::string> placed;
+  for (const auto& [name, sums] : next.files) placed.push_back(name);
+  if (std::string problem = indexInstalledFiles(folder, placed); !problem.empty())
+    return fail(1, problem);
   std::cout << "installed language " << language << (carriers ? " with carriers" : "") << ": "
             << written << " files in " << folder.string() << "\n";
   if (!keptOwn.empty()) std::cout << "left your own files alone: " << joined(keptOwn) << "\n";
@@ -303,6 +309,9 @@ int remove() {
       ++removed;
     }
   }
+  std::vector<std::string> named;
+  for (const auto& [name, sums] : manifest.files) named.push_back(name);
+  removeInstalledIndexes(folder, named);
   if (!fs::remove(folder / kManifestName, error) || error)
     return fail(1, "cannot remove the manifest in " + folder.string());
   std::cout << "removed " << removed << " files; the bundled English set answers again\n";

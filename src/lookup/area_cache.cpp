@@ -19,13 +19,10 @@
 #include "host/foundation/values.h"
 #include "lookup/area_file.h"
 #include "lookup/area_index.h"
+#include "lookup/area_index_file.h"
 #include "lookup/area_scan.h"
 
 namespace {
-
-// Files larger than this are not indexed but read and scanned at each lookup,
-// as before: a far larger index than any real file needs would be held.
-constexpr uint64_t kIndexedFileSizeLimit = uint64_t{16} << 20;
 
 using host::FileVersion;
 using host::statFileVersion;
@@ -120,7 +117,11 @@ struct CachedFile {
   // 0 when the file is read again at the next lookup.
   int64_t trustedUntil = 0;
   bool hasText = false;
+  // The index: built from the text, or, when the text has a prebuilt index
+  // that belongs to it, that index as read.
   AreaIndex index;
+  PrebuiltAreaIndex prebuilt;
+  bool usesPrebuilt = false;
   size_t indexBytes = 0;
   uint64_t lastUse = 0;
   // While the process's folder watch reports nothing changed at the paths
@@ -136,9 +137,16 @@ void confirm(CachedFile& entry, uint64_t generation) {
                         entry.usedBundled ? entry.bundledPath : noPath);
 }
 
+std::optional<std::string_view> findInEntry(const CachedFile& entry,
+                                            std::u16string_view nationalNumber) {
+  return entry.usesPrebuilt ? findInAreaIndex(entry.prebuilt.index, nationalNumber)
+                            : findInAreaIndex(entry.index, nationalNumber);
+}
+
 std::vector<CachedFile> cachedFiles;
 uint64_t useCount = 0;
 uint64_t filesRead = 0;
+uint64_t prebuiltRead = 0;
 
 // The device root and resource folder under which the kept paths were formed.
 struct Places {
@@ -192,11 +200,24 @@ struct Answer {
   std::optional<std::u16string> area;
 };
 
-Answer useFile(OpenedFile& file, size_t skipped, std::u16string_view nationalNumber,
-               CachedFile& entry, bool& cacheable) {
+Answer useFile(const std::string& path, OpenedFile& file, size_t skipped,
+               std::u16string_view nationalNumber, CachedFile& entry, bool& cacheable) {
   Answer answer;
   if (file.outcome != OpenedFile::Outcome::opened) {
     answer.failed = file.outcome == OpenedFile::Outcome::failed;
+    return answer;
+  }
+  if (static_cast<uint64_t>(file.version.size) <= kIndexedFileSizeLimit &&
+      loadPrebuiltAreaIndex(areaIndexPathOf(path), file.version, skipped, kIndexedFileSizeLimit,
+                            entry.prebuilt)) {
+    // Made from this very version of the text, which therefore was UTF-8:
+    // the text itself is not read.
+    ++prebuiltRead;
+    entry.usesPrebuilt = true;
+    entry.hasText = true;
+    entry.indexBytes = entry.prebuilt.bytes;
+    answer.usable = true;
+    if (auto found = findInEntry(entry, nationalNumber)) answer.area = toUtf16(*found);
     return answer;
   }
   ++filesRead;
@@ -247,7 +268,7 @@ std::optional<std::u16string> loadAndLookUp(const std::string& code, CachedFile 
     OpenedFile deviceFile;
     openCandidate(entry.devicePath, entry.device, deviceFile);
     entry.device = deviceFile.version;
-    answer = useFile(deviceFile, skipped, nationalNumber, entry, cacheable);
+    answer = useFile(entry.devicePath, deviceFile, skipped, nationalNumber, entry, cacheable);
   }
   bool settled = !answer.failed;
   if (!answer.usable) {
@@ -261,7 +282,7 @@ std::optional<std::u16string> loadAndLookUp(const std::string& code, CachedFile 
       OpenedFile bundledFile;
       openCandidate(*resource, entry.bundled, bundledFile);
       entry.bundled = bundledFile.version;
-      answer = useFile(bundledFile, skipped, nationalNumber, entry, cacheable);
+      answer = useFile(*resource, bundledFile, skipped, nationalNumber, entry, cacheable);
       settled = settled && !answer.failed;
     }
   }
@@ -308,7 +329,7 @@ std::optional<std::u16string> lookUpArea(std::u16string_view callingCode,
     if (current) {
       cached->lastUse = ++useCount;
       if (!cached->hasText) return std::nullopt;
-      std::optional<std::string_view> found = findInAreaIndex(cached->index, nationalNumber);
+      std::optional<std::string_view> found = findInEntry(*cached, nationalNumber);
       if (!found) return std::nullopt;
       return toUtf16(*found);
     }
@@ -348,11 +369,15 @@ uint64_t areaFilesRead() {
   return filesRead;
 }
 
+uint64_t prebuiltAreaIndexesRead() {
+  return prebuiltRead;
+}
+
 size_t areaCacheBytes() {
   size_t bytes = cachedFiles.capacity() * sizeof(CachedFile);
   for (const CachedFile& file : cachedFiles) {
-    bytes += areaIndexBytes(file.index) + file.devicePath.capacity() + file.bundledPath.capacity() +
-             file.callingCode.capacity() * sizeof(char16_t);
+    bytes += areaIndexBytes(file.index) + file.prebuilt.bytes + file.devicePath.capacity() +
+             file.bundledPath.capacity() + file.callingCode.capacity() * sizeof(char16_t);
   }
   return bytes;
 }

@@ -24,7 +24,10 @@
 // above the file's own.
 //
 // The files are chosen as before: the device folder's file, and when that
-// cannot be read as UTF-8 the host application's bundled copy. A file that is
+// cannot be read as UTF-8 the host application's bundled copy. A file with a
+// prebuilt index beside it that belongs to its current version
+// (lookup/area_index_file.h) is not read: the index is read instead, and kept
+// as the file's index. A file that is
 // not a regular file, or larger than kAreaCodeFileSizeLimit, counts as
 // unreadable. Files are opened without blocking and read with read(), never
 // mapped, so a file truncated while in use cannot fault the host; a file to
@@ -63,6 +66,10 @@ void clearAreaCache();
 
 // How many times a file has been read and indexed since the process began.
 uint64_t areaFilesRead();
+
+// How many times a prebuilt index (lookup/area_index_file.h) was read and
+// used instead of a file since the process began.
+uint64_t prebuiltAreaIndexesRead();
 
 // The heap bytes the kept indexes hold.
 size_t areaCacheBytes();

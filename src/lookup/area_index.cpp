@@ -12,6 +12,7 @@
 #endif
 
 #include "host/foundation/unicode.h"
+#include "lookup/area_index_search.h"
 #include "lookup/area_scan.h"
 
 namespace {
@@ -632,6 +633,7 @@ class MemorySource : public AreaTextSource {
   explicit MemorySource(std::string_view text) : text_(text) {}
   ptrdiff_t read(char* into, size_t capacity) override {
     const size_t count = std::min(capacity, text_.size() - at_);
+    if (count == 0) return 0;  // an empty view may have no bytes at all to copy from
     std::memcpy(into, text_.data() + at_, count);
     at_ += count;
     return static_cast<ptrdiff_t>(count);
@@ -679,65 +681,23 @@ bool buildAreaIndex(std::string_view text, size_t skippedUnits, AreaIndex& index
   return buildAreaIndex(source, skippedUnits, index, readSize) == AreaIndexBuild::built;
 }
 
+// How the search reads an index built in memory.
+size_t textKeyCount(const AreaIndex& index) {
+  return index.textKeys.size();
+}
+std::u16string_view textKeyAt(const AreaIndex& index, size_t at) {
+  return index.textKeys[at];
+}
+uint32_t textAreaAt(const AreaIndex& index, size_t at) {
+  return index.textAreas[at];
+}
+std::optional<std::string_view> areaTextAt(const AreaIndex& index, uint32_t area) {
+  return areaText(index, area);
+}
+
 std::optional<std::string_view> findInAreaIndex(const AreaIndex& index,
                                                 std::u16string_view nationalNumber) {
-  // The number's leading digits, read as numbers of each length.
-  uint64_t values[kMaxNumericDigits + 1];
-  values[0] = 0;
-  size_t digits = 0;
-  while (digits < kMaxNumericDigits && digits < nationalNumber.size() &&
-         isDigit(nationalNumber[digits])) {
-    values[digits + 1] = values[digits] * 10 + (nationalNumber[digits] - u'0');
-    ++digits;
-  }
-
-  // Longest first.
-  std::optional<uint32_t> found;
-  size_t foundLength = 0;
-  uint32_t lengths = index.numericLengths & ((uint32_t{2} << digits) - 1);
-  while (lengths != 0) {
-    const size_t length = static_cast<size_t>(31 - std::countl_zero(lengths));
-    lengths &= ~(uint32_t{1} << length);
-    const AreaIndex::Group& group = index.groups[length];
-    size_t at;
-    bool present;
-    if (length <= kShortDigits) {
-      const uint64_t high = values[length] >> 16;
-      if (high + 1 >= group.shortStarts.size()) continue;
-      const uint16_t wanted = static_cast<uint16_t>(values[length]);
-      const size_t end = group.shortStarts[high + 1];
-      at = group.shortKeys.lowerBound(group.shortStarts[high], end, wanted);
-      present = at != end && group.shortKeys[at] == wanted;
-    } else if (length <= kNarrowDigits) {
-      const uint32_t wanted = static_cast<uint32_t>(values[length]);
-      at = group.narrowKeys.lowerBound(0, group.keyCount, wanted);
-      present = at != group.keyCount && group.narrowKeys[at] == wanted;
-    } else {
-      at = group.wideKeys.lowerBound(0, group.keyCount, values[length]);
-      present = at != group.keyCount && group.wideKeys[at] == values[length];
-    }
-    if (present) {
-      found = group.smallAreas.empty() ? group.areas[at] : group.smallAreas[at];
-      foundLength = length;
-      break;
-    }
-  }
-
-  // Prefixes held as text are never empty, and are rare.
-  const size_t longest = std::min(nationalNumber.size(), index.longestTextKey);
-  for (size_t length = longest; length > foundLength; --length) {
-    const std::u16string_view wanted = nationalNumber.substr(0, length);
-    auto at = std::lower_bound(index.textKeys.begin(), index.textKeys.end(), wanted,
-                               [](const std::u16string& key, std::u16string_view value) {
-                                 return std::u16string_view(key) < value;
-                               });
-    if (at != index.textKeys.end() && *at == wanted) {
-      found = index.textAreas[static_cast<size_t>(at - index.textKeys.begin())];
-      break;
-    }
-  }
-  if (!found) return std::nullopt;
-  return areaText(index, *found);
+  return area_index_search::find(index, nationalNumber);
 }
 
 size_t areaIndexBytes(const AreaIndex& index) {

@@ -41,6 +41,11 @@ inline constexpr size_t kShortDigits = 8;
 // Prefixes of up to this many digits are held in 32 bits.
 inline constexpr size_t kNarrowDigits = 9;
 
+// Texts larger than this are not indexed but read and scanned at each lookup:
+// a far larger index than any real file needs would be held. Index files are
+// held to the same limit.
+inline constexpr uint64_t kIndexedFileSizeLimit = uint64_t{16} << 20;
+
 // How much of a text is read at a time.
 inline constexpr size_t kAreaReadSize = size_t{64} << 10;
 

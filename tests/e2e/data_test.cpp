@@ -1,7 +1,7 @@
 // Installed area-code sets end to end: `zelvora data install` puts a language
-// (with carriers) into the device's data folder, lookups answer from it,
-// `zelvora data remove` takes away only what it put there, and the bundled
-// English set answers again.
+// (with carriers) into the device's data folder, each file with its prebuilt
+// index, lookups answer from it, `zelvora data remove` takes away only what it
+// put there (indexes included), and the bundled English set answers again.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -13,6 +13,7 @@
 
 #include "e2e/e2e_process.h"
 #include "lookup/area_file.h"
+#include "lookup/area_index_writer.h"
 #include "support/temp_device.h"
 
 namespace {
@@ -75,6 +76,16 @@ TEST(DataCommand, InstallLanguageAnswersInItAndRemoveLeavesTheUsersFiles) {
     ASSERT_EQ(outcome.status, 0) << e2e::describe(outcome);
   }
   EXPECT_EQ(device.readFile(dataFile("36.txt")), "36|Mine\n");
+  // Every file installed has an index beside it that lookups will use; the
+  // user's own file has none.
+  size_t indexed = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(device.path(kAreaCodeFolder))) {
+    if (entry.path().extension() != ".txt") continue;
+    const bool own = entry.path().filename() == "36.txt";
+    EXPECT_EQ(areaIndexBesideIsCurrent(entry.path().string()), !own) << entry.path();
+    indexed += !own;
+  }
+  EXPECT_GT(indexed, 200u);
   expectAreas(root, {
                         {"+49 30 1234567", "Berlin"},         // German name, same as English
                         {"+49 89 1234567", "München"},        // German name

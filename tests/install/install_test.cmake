@@ -19,7 +19,8 @@ foreach(file bin/zelvora
              libexec/zelvora/SpringBoard libexec/zelvora/MobilePhone
              libexec/zelvora/ZelvoraPro.dylib libexec/zelvora/ZelvoraPro.plist
              libexec/zelvora/libzelvora_platform.so libexec/zelvora/libzelvora_foundation.so
-             share/zelvora/codes/44.txt share/zelvora/README.md
+             libexec/zelvora/zelvora-index
+             share/zelvora/codes/44.txt share/zelvora/codes/44.idx share/zelvora/README.md
              share/doc/zelvora/README.md share/doc/zelvora/NOTICE share/doc/zelvora/LICENSE
              share/doc/zelvora/LICENSE.data share/doc/zelvora/CHANGELOG.md
              share/doc/zelvora/copyright share/doc/zelvora/changelog.gz
@@ -29,6 +30,14 @@ foreach(file bin/zelvora
     message(FATAL_ERROR "not installed: ${file}")
   endif()
 endforeach()
+
+# The installed area-code files have indexes made for them where they lie,
+# which lookups will use.
+execute_process(COMMAND ${usr}/libexec/zelvora/zelvora-index --check ${usr}/share/zelvora
+                RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "the installed indexes are not current (${status}):\n${out}${err}")
+endif()
 
 # Runs the installed zelvora on the fresh device with `ARGN` and checks that it
 # succeeds quietly and prints `expected`.

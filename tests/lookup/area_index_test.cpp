@@ -1,5 +1,6 @@
 // The index of an area-code file against the one-pass scan, which stays the
-// reference: both must give the same answer for every text and number.
+// reference: both must give the same answer for every text and number, and so
+// must the same index written as a prebuilt index file and read back.
 #include "lookup/area_index.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,8 @@
 
 #include "host/foundation/files.h"
 #include "host/foundation/values.h"
+#include "lookup/area_index_file.h"
+#include "lookup/area_index_writer.h"
 #include "lookup/area_scan.h"
 
 namespace {
@@ -28,6 +31,18 @@ std::string byIndex(std::string_view text, size_t skipped, std::u16string_view n
   AreaIndex index;
   if (!buildAreaIndex(text, skipped, index, readSize)) return "notUtf8";
   std::optional<std::string_view> found = findInAreaIndex(index, national);
+  return found ? "=" + std::string(*found) : "none";
+}
+
+// The same through the index laid out as an index file and read back.
+std::string byPrebuilt(std::string_view text, size_t skipped, std::u16string_view national) {
+  AreaIndex index;
+  if (!buildAreaIndex(text, skipped, index)) return "notUtf8";
+  const AreaIndexBytes bytes = encodeAreaIndex(index, {});
+  FlatAreaIndex flat;
+  AreaIndexStamp stamp;
+  if (!openAreaIndexBytes(bytes.data(), bytes.size() * 8, flat, stamp)) return "unreadable";
+  std::optional<std::string_view> found = findInAreaIndex(flat, national);
   return found ? "=" + std::string(*found) : "none";
 }
 
@@ -128,6 +143,7 @@ TEST(AreaIndex, AnswersAsTheScanDoes) {
   for (const Case& c : cases) {
     EXPECT_EQ(byScan(c.text, c.skipped, c.national), c.expected) << c.what << " (scan)";
     EXPECT_EQ(byIndex(c.text, c.skipped, c.national), c.expected) << c.what << " (index)";
+    EXPECT_EQ(byPrebuilt(c.text, c.skipped, c.national), c.expected) << c.what << " (prebuilt)";
     // Read a byte or a few at a time: lines, characters and CR LF pairs cut
     // between reads.
     for (size_t readSize : {1, 3, 7}) {
@@ -135,6 +151,14 @@ TEST(AreaIndex, AnswersAsTheScanDoes) {
           << c.what << " (index, reading " << readSize << " at a time)";
     }
   }
+}
+
+// A view of no bytes at all (a null pointer) is an empty text, read without
+// copying from it.
+TEST(AreaIndex, AViewWithNoBytesIsAnEmptyText) {
+  AreaIndex index;
+  ASSERT_TRUE(buildAreaIndex(std::string_view(), 2, index));
+  EXPECT_EQ(findInAreaIndex(index, u"20"), std::nullopt);
 }
 
 TEST(AreaIndex, AreaTextsAreStoredOnce) {
@@ -212,6 +236,9 @@ TEST(AreaIndex, AgreesWithTheScanOnRandomTexts) {
         }
         ASSERT_EQ(got, expected) << "seed " << seed << " round " << round << " skipped " << skipped
                                  << " national [" << toUtf8(national) << "]";
+        if (number == 0) {
+          ASSERT_EQ(byPrebuilt(text, skipped, national), expected) << "prebuilt, round " << round;
+        }
       }
     }
   }

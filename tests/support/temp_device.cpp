@@ -19,7 +19,7 @@ TempDevice::TempDevice() {
   root_ = pattern;
   host::setDeviceRoot(root_);
   host::setDeviceRegion(std::nullopt);
-  host::setMainBundleResourcePath(sourceDataDir());
+  host::setMainBundleResourcePath(bundleDir());
   host::resetPreferenceViews();
 }
 
@@ -57,6 +57,9 @@ void TempDevice::setRegion(std::optional<std::string> region) const {
 
 std::string sourceDataDir() {
   return ZELVORA_SOURCE_DATA_DIR;
+}
+std::string bundleDir() {
+  return ZELVORA_BUNDLE_DIR;
 }
 std::string binDir() {
   return ZELVORA_BIN_DIR;

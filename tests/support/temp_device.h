@@ -1,5 +1,6 @@
 // A throw-away device for a test: a fresh device root in a temporary folder,
-// no region, the bundled data as the application's resources, and empty
+// no region, the build's bundled data (with its prebuilt indexes) as the
+// application's resources, and empty
 // preference views. The folder and everything in it is removed when the
 // object goes away.
 #pragma once
@@ -30,9 +31,11 @@ class TempDevice {
   std::string root_;
 };
 
-// The bundled data folder (with its "codes" folder) and the folder of the
-// built programs.
+// The bundled data folder (with its "codes" folder) as committed; the build's
+// copy of it, each area-code file with its prebuilt index beside it; and the
+// folder of the built programs.
 std::string sourceDataDir();
+std::string bundleDir();
 std::string binDir();
 
 }  // namespace testing_support

@@ -46,6 +46,13 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The pictures draw area names in any script with the Noto fonts.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-core, fonts-noto-cjk")
 set(CPACK_STRIP_FILES ON)
+# The prebuilt indexes of the area-code files are made again where dpkg puts
+# the files (see postinst.in).
+set(ZELVORA_PACKAGE_INDEX_PROGRAM ${CPACK_PACKAGING_INSTALL_PREFIX}/${ZELVORA_HELPERS_DIR}/zelvora-index)
+set(ZELVORA_PACKAGE_SHARE_DIR ${CPACK_PACKAGING_INSTALL_PREFIX}/${ZELVORA_SHARE_DIR})
+configure_file(${CMAKE_CURRENT_LIST_DIR}/postinst.in ${CMAKE_BINARY_DIR}/debian/postinst @ONLY)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/debian/postinst)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
 # The platform libraries are the package's own, beside the host programs.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR}/bin)
 set(CPACK_GENERATOR DEB)

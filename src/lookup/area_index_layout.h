@@ -1,0 +1,87 @@
+// The bytes of a prebuilt index file (see lookup/area_index_file.h for what
+// it is and when it is used), shared by its reader and its writer.
+//
+// A file is a header followed by sections, each of them a packed array of one
+// of the types below beginning at a multiple of 8 bytes; the file's length is
+// a multiple of 8 too. Every number is in the byte order of the machine that
+// wrote it, which kByteOrderMark records, so that the reader uses the arrays
+// where they lie, without converting anything; an index of the other byte
+// order is not read. The layout is the same on 32- and 64-bit machines.
+//
+// The checksum covers every byte after it (the rest of the header included),
+// so a file damaged anywhere is refused. Change kAreaIndexFormatVersion with
+// any change to these bytes or to what the index builder makes of a text (the
+// records it takes, their keys and texts), so that no index made before is
+// read with another meaning.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <type_traits>
+
+#include "lookup/area_index.h"
+
+inline constexpr char kAreaIndexMagic[8] = {'Z', 'l', 'v', 'A', 'r', 'e', 'a', 'X'};
+inline constexpr uint32_t kByteOrderMark = 0x01020304;
+inline constexpr uint32_t kAreaIndexFormatVersion = 1;
+
+// Where an array lies: its first byte from the start of the file, and how
+// many values it holds.
+struct AreaIndexExtent {
+  uint32_t offset;
+  uint32_t count;
+};
+
+// The arrays of the keys of one digit count n (AreaIndex::Group): `keys` holds
+// 16-bit values for n up to kShortDigits (with `starts`, 32-bit), 32-bit ones
+// up to kNarrowDigits and 64-bit ones above; `areas` holds 16-bit area numbers,
+// or 32-bit ones when the header's kWideAreas flag is set.
+struct AreaIndexGroupExtents {
+  AreaIndexExtent keys;
+  AreaIndexExtent starts;
+  AreaIndexExtent areas;
+};
+
+inline constexpr uint32_t kWideAreas = 1;
+
+struct AreaIndexHeader {
+  char magic[8];
+  uint32_t byteOrder;  // kByteOrderMark as the writer's machine stores it
+  uint32_t version;    // kAreaIndexFormatVersion
+  uint64_t fileSize;   // of the whole file
+  uint64_t checksum;   // areaIndexChecksum of the bytes from `textDevice` to the end
+
+  // The text the index was made from, as an fstat of the descriptor it was
+  // read through showed it before and after the reading, and the file clock
+  // (host::fileClockNow) read just before that first fstat.
+  uint64_t textDevice;
+  uint64_t textInode;
+  uint32_t textMode;
+  uint32_t skippedUnits;  // the keys' skipped part (the calling code), in UTF-16 units
+  int64_t textSize;
+  int64_t textModifiedNs;
+  int64_t textChangedNs;
+  int64_t madeAtNs;
+
+  uint32_t flags;
+  uint32_t areaCount;     // distinct area texts
+  uint32_t textKeyCount;  // prefixes held as text
+  uint32_t longestTextKey;
+  AreaIndexGroupExtents groups[kMaxNumericDigits + 1];
+  AreaIndexExtent textKeyStarts;  // uint32 × (textKeyCount + 1), in units of textKeyUnits
+  AreaIndexExtent textKeyUnits;   // char16_t: the prefixes back to back, ascending
+  AreaIndexExtent textAreas;      // uint32 × textKeyCount
+  AreaIndexExtent areaStarts;     // uint32 × (areaCount + 1), in bytes of areaTexts
+  AreaIndexExtent areaTexts;      // the distinct area texts back to back, UTF-8
+};
+static_assert(std::is_trivially_copyable_v<AreaIndexHeader>);
+static_assert(sizeof(AreaIndexHeader) % 8 == 0);
+static_assert(offsetof(AreaIndexHeader, textDevice) == 32);
+
+// Where the checksum starts.
+inline constexpr size_t kChecksummedFrom = offsetof(AreaIndexHeader, textDevice);
+
+// A checksum of `words` 8-byte words at `data` (8-aligned), as the writer's
+// machine reads them: four lanes of multiply-rotate rounds, so that it runs
+// at memory speed and any change of any bit changes it.
+uint64_t areaIndexChecksum(const uint64_t* data, size_t words);

@@ -1,0 +1,258 @@
+// Prebuilt index files: every bundled file's index answers as the index built
+// from its text; an index is believed only for the very text version it was
+// made from; and a damaged, cut short or foreign index is never read.
+#include "lookup/area_index_file.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "host/foundation/file_version.h"
+#include "host/foundation/files.h"
+#include "host/foundation/values.h"
+#include "lookup/area_index_layout.h"
+#include "lookup/area_index_writer.h"
+#include "support/temp_device.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string answer(std::optional<std::string_view> found) {
+  return found ? "=" + std::string(*found) : "none";
+}
+
+// Guards the build's indexes and the whole format on real data: for every
+// bundled area-code file, its index (which must be current for the file the
+// build copied) gives the text index's answer for every key's own prefix, the
+// prefix with a digit more, and random numbers.
+TEST(AreaIndexFile, EveryBundledIndexAnswersAsItsText) {
+  std::mt19937 random(21);
+  size_t files = 0;
+  for (const auto& entry :
+       fs::directory_iterator(fs::path(testing_support::bundleDir()) / "codes")) {
+    if (entry.path().extension() != ".txt") continue;
+    ++files;
+    const std::string path = entry.path().string();
+    const std::string code = entry.path().stem().string();
+    SCOPED_TRACE(path);
+    PrebuiltAreaIndex prebuilt;
+    ASSERT_TRUE(loadPrebuiltAreaIndex(areaIndexPathOf(path), host::statFileVersion(path),
+                                      code.size(), kIndexedFileSizeLimit, prebuilt));
+    std::string text;
+    ASSERT_TRUE(host::readWholeFile(path, text));
+    AreaIndex built;
+    ASSERT_TRUE(buildAreaIndex(text, code.size(), built));
+
+    std::vector<std::u16string> numbers;
+    for (size_t at = 0; at < text.size();) {
+      const size_t end = text.find('\n', at);
+      const std::string key = text.substr(at, text.find('|', at) - at);
+      numbers.push_back(toUtf16(key.substr(code.size())));
+      numbers.push_back(numbers.back() + char16_t(u'0' + random() % 10));
+      at = end == std::string::npos ? text.size() : end + 1;
+    }
+    for (int i = 0; i < 200; ++i) {
+      std::u16string number;
+      for (int digit = 0; digit < 3 + static_cast<int>(random() % 10); ++digit) {
+        number += char16_t(u'0' + random() % 10);
+      }
+      numbers.push_back(number);
+    }
+    for (const std::u16string& number : numbers) {
+      ASSERT_EQ(answer(findInAreaIndex(prebuilt.index, number)),
+                answer(findInAreaIndex(built, number)))
+          << toUtf8(number);
+    }
+  }
+  EXPECT_GE(files, 200u);
+}
+
+// An index laid out and read back in memory, with `stamp`.
+struct Encoded {
+  AreaIndexBytes bytes;
+  FlatAreaIndex index;
+  bool opened = false;
+};
+Encoded encode(std::string_view text, size_t skipped, const AreaIndexStamp& stamp = {}) {
+  Encoded encoded;
+  AreaIndex index;
+  EXPECT_TRUE(buildAreaIndex(text, skipped, index));
+  encoded.bytes = encodeAreaIndex(index, stamp);
+  AreaIndexStamp read;
+  encoded.opened =
+      openAreaIndexBytes(encoded.bytes.data(), encoded.bytes.size() * 8, encoded.index, read);
+  return encoded;
+}
+
+TEST(AreaIndexFile, WideAreaNumbersSurviveTheRoundTrip) {
+  // More area texts than 16-bit numbers can tell apart, in and out of order.
+  for (const bool ordered : {true, false}) {
+    std::string text;
+    for (int key = 0; key < 70000; ++key) {
+      const int value = ordered ? key : 69999 - key;
+      text += "44" + std::to_string(1000000 + value) + "|Town " + std::to_string(value) + "\n";
+    }
+    const Encoded encoded = encode(text, 2);
+    ASSERT_TRUE(encoded.opened);
+    for (int value : {0, 65535, 65536, 69999}) {
+      EXPECT_EQ(answer(findInAreaIndex(encoded.index, toUtf16(std::to_string(1000000 + value)))),
+                "=Town " + std::to_string(value))
+          << ordered;
+    }
+  }
+}
+
+// Guards the one rule that keeps an index from answering for a text it was
+// not made from: every recorded field must match the text's stat, and the
+// recorded times must have been settled when the index was made.
+TEST(AreaIndexFile, StampMatchesOnlyTheVersionItRecorded) {
+  host::FileVersion text;
+  text.present = true;
+  text.device = 64769;
+  text.inode = 1234567;
+  text.mode = 0100644;
+  text.size = 3488805;
+  text.modifiedNs = 1700000000123456789;
+  text.changedNs = 1700000000223456789;
+  AreaIndexStamp made;
+  made.device = text.device;
+  made.inode = text.inode;
+  made.mode = text.mode;
+  made.size = text.size;
+  made.modifiedNs = text.modifiedNs;
+  made.changedNs = text.changedNs;
+  made.madeAtNs = text.changedNs + 60'000'000;  // 60 ms later: settled
+  made.skippedUnits = 2;
+  ASSERT_TRUE(stampMatchesText(made, text, 2));
+
+  struct Case {
+    const char* what;
+    void (*change)(host::FileVersion&, AreaIndexStamp&, size_t&);
+  };
+  const Case cases[] = {
+      {"another device", [](host::FileVersion& t, AreaIndexStamp&, size_t&) { t.device++; }},
+      {"another inode (a copy, a rename)",
+       [](host::FileVersion& t, AreaIndexStamp&, size_t&) { t.inode++; }},
+      {"another mode", [](host::FileVersion& t, AreaIndexStamp&, size_t&) { t.mode ^= 0200; }},
+      {"another size", [](host::FileVersion& t, AreaIndexStamp&, size_t&) { t.size--; }},
+      {"modified since", [](host::FileVersion& t, AreaIndexStamp&, size_t&) { t.modifiedNs++; }},
+      {"changed since", [](host::FileVersion& t, AreaIndexStamp&, size_t&) { t.changedNs++; }},
+      {"the text is gone", [](host::FileVersion& t, AreaIndexStamp&, size_t&) { t = {}; }},
+      {"another calling code's length",
+       [](host::FileVersion&, AreaIndexStamp&, size_t& skipped) { skipped = 3; }},
+      {"made in the tick of the last change: a rewrite then could leave the times",
+       [](host::FileVersion&, AreaIndexStamp& s, size_t&) { s.madeAtNs = s.changedNs + 1000; }},
+      {"made before the last change",
+       [](host::FileVersion&, AreaIndexStamp& s, size_t&) { s.madeAtNs = s.changedNs - 1; }},
+      {"whole-second times, made one second later",
+       [](host::FileVersion& t, AreaIndexStamp& s, size_t&) {
+         t.modifiedNs = s.modifiedNs = 1700000000000000000;
+         t.changedNs = s.changedNs = 1700000001000000000;
+         s.madeAtNs = 1700000002000000000;
+       }},
+  };
+  for (const Case& c : cases) {
+    host::FileVersion now = text;
+    AreaIndexStamp stamp = made;
+    size_t skipped = 2;
+    c.change(now, stamp, skipped);
+    EXPECT_FALSE(stampMatchesText(stamp, now, skipped)) << c.what;
+  }
+}
+
+// Sets the checksum of `bytes` to what it must be, so that a change gets past
+// it to the checks behind it.
+void fixChecksum(AreaIndexBytes& bytes) {
+  bytes[offsetof(AreaIndexHeader, checksum) / 8] =
+      areaIndexChecksum(bytes.data() + kChecksummedFrom / 8, bytes.size() - kChecksummedFrom / 8);
+}
+
+AreaIndexHeader& headerOf(AreaIndexBytes& bytes) {
+  return *reinterpret_cast<AreaIndexHeader*>(bytes.data());
+}
+
+// Guards that the reader refuses what it cannot trust, before using any of
+// it: each case changes a sound index file one way, and the file must not
+// open. Those marked "checksum fixed" get past the checksum, so that the
+// check behind it is the one tried.
+TEST(AreaIndexFile, DamagedCutShortAndForeignIndexesDoNotOpen) {
+  const Encoded sound = encode("44|Anywhere\n4420|London\n44161|Manchester\n44ä|Text key\n", 2);
+  ASSERT_TRUE(sound.opened);
+  const size_t size = sound.bytes.size() * 8;
+  struct Case {
+    const char* what;
+    void (*change)(AreaIndexBytes&);
+  };
+  const Case cases[] = {
+      {"magic", [](AreaIndexBytes& b) { headerOf(b).magic[0] = 'X'; }},
+      {"other byte order", [](AreaIndexBytes& b) { headerOf(b).byteOrder = 0x04030201; }},
+      {"other format version, checksum fixed",
+       [](AreaIndexBytes& b) {
+         headerOf(b).version = kAreaIndexFormatVersion + 1;
+         fixChecksum(b);
+       }},
+      {"longer than it says", [](AreaIndexBytes& b) { b.push_back(0); }},
+      {"a flipped bit in the last word", [](AreaIndexBytes& b) { b.back() ^= 1; }},
+      {"a flipped bit in the stamp", [](AreaIndexBytes& b) { headerOf(b).textInode ^= 4; }},
+      {"unknown flags, checksum fixed",
+       [](AreaIndexBytes& b) {
+         headerOf(b).flags = 2;
+         fixChecksum(b);
+       }},
+      {"an array past the end, checksum fixed",
+       [](AreaIndexBytes& b) {
+         headerOf(b).areaTexts.offset = static_cast<uint32_t>(b.size() * 8 - 4);
+         fixChecksum(b);
+       }},
+      {"an array inside the header, checksum fixed",
+       [](AreaIndexBytes& b) {
+         headerOf(b).groups[2].keys.offset = 8;
+         fixChecksum(b);
+       }},
+      {"a misaligned array, checksum fixed",
+       [](AreaIndexBytes& b) {
+         headerOf(b).groups[2].starts.offset += 2;
+         fixChecksum(b);
+       }},
+      {"keys and areas of different counts, checksum fixed",
+       [](AreaIndexBytes& b) {
+         headerOf(b).groups[2].areas.count += 1;
+         fixChecksum(b);
+       }},
+      {"a start beyond the keys, checksum fixed",
+       [](AreaIndexBytes& b) {
+         AreaIndexHeader& h = headerOf(b);
+         uint32_t starts[2];
+         std::memcpy(starts, reinterpret_cast<char*>(b.data()) + h.groups[2].starts.offset, 8);
+         starts[0] = 99;
+         std::memcpy(reinterpret_cast<char*>(b.data()) + h.groups[2].starts.offset, starts, 8);
+         fixChecksum(b);
+       }},
+      {"an area text that is not UTF-8, checksum fixed",
+       [](AreaIndexBytes& b) {
+         AreaIndexHeader& h = headerOf(b);
+         reinterpret_cast<unsigned char*>(b.data())[h.areaTexts.offset] = 0xFF;
+         fixChecksum(b);
+       }},
+  };
+  for (const Case& c : cases) {
+    AreaIndexBytes bytes = sound.bytes;
+    c.change(bytes);
+    FlatAreaIndex index;
+    AreaIndexStamp stamp;
+    EXPECT_FALSE(openAreaIndexBytes(bytes.data(), bytes.size() * 8, index, stamp)) << c.what;
+  }
+  for (size_t cut : {size_t{0}, size_t{8}, sizeof(AreaIndexHeader) - 8, sizeof(AreaIndexHeader),
+                     size - 8, size - 1}) {
+    FlatAreaIndex index;
+    AreaIndexStamp stamp;
+    EXPECT_FALSE(openAreaIndexBytes(sound.bytes.data(), cut, index, stamp)) << "cut to " << cut;
+  }
+}
+
+}  // namespace

@@ -11,7 +11,7 @@ set -euo pipefail
 packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libplist-dev
           clang libclang-rt-14-dev libcairo2-dev libpango1.0-dev fonts-noto-core fonts-noto-cjk
           python3-phonenumbers libcli11-dev dpkg-dev libphonenumber-dev libicu-dev strace
-          help2man lintian zsh gcovr)
+          help2man lintian zsh gcovr nlohmann-json3-dev)
 missing=()
 for package in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then

@@ -14,7 +14,10 @@ using Arguments = std::vector<std::string>;
 
 int runHome(const Arguments& arguments);
 int runSettings(const Arguments& arguments);
-int runLookup(const Arguments& arguments);
+// What `lookup` writes for each number: its area, how it was read, or a JSON
+// object with both.
+enum class LookupOutput { area, explain, json };
+int runLookup(const Arguments& arguments, LookupOutput output = LookupOutput::area);
 // data [install [--language LANG] [--carrier] | remove]: the area-code sets
 // installed in the device's data folder.
 int runData(const Arguments& arguments);

@@ -39,6 +39,7 @@
 #include "atomic_file.h"
 #include "commands.h"
 #include "common/host_setup.h"
+#include "data_manifest.h"
 #include "data_sets.h"
 #include "file_placement.h"
 #include "host/foundation/device.h"
@@ -51,63 +52,6 @@ namespace fs = std::filesystem;
 
 namespace zelvora {
 namespace {
-
-constexpr const char* kManifestName = ".zelvora-data-manifest";
-
-// name -> checksums of contents the tool wrote under that name.
-struct Manifest {
-  std::string language;
-  bool carriers = false;
-  // Written before files are put in place or taken away, and replaced once
-  // all are: a manifest still marked was left by an install or removal that
-  // did not finish.
-  bool unfinished = false;
-  std::map<std::string, std::set<std::string>> files;
-};
-
-fs::path dataFolder() {
-  return host::devicePath(kAreaCodeFolder);
-}
-
-bool readManifest(const fs::path& folder, Manifest& manifest) {
-  std::string text;
-  if (!host::readWholeFile((folder / kManifestName).string(), text)) return false;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) {
-    std::istringstream words(line);
-    std::string kind;
-    words >> kind;
-    if (kind == "language") words >> manifest.language;
-    if (kind == "carriers") {
-      std::string value;
-      words >> value;
-      manifest.carriers = value == "yes";
-    }
-    if (kind == "unfinished") manifest.unfinished = true;
-    if (kind == "file") {
-      std::string name, sum;
-      words >> name;
-      // Only plain file names of this folder: a damaged manifest cannot reach
-      // anything else.
-      if (name.empty() || name.find('/') != std::string::npos || name[0] == '.') continue;
-      auto& sums = manifest.files[name];
-      while (words >> sum) sums.insert(sum);
-    }
-  }
-  return true;
-}
-
-std::string writeManifest(const fs::path& folder, const Manifest& manifest) {
-  std::string text =
-      "language " + manifest.language + "\ncarriers " + (manifest.carriers ? "yes" : "no") + "\n";
-  if (manifest.unfinished) text += "unfinished\n";
-  for (const auto& [name, sums] : manifest.files) {
-    text += "file " + name;
-    for (const auto& sum : sums) text += " " + sum;
-    text += "\n";
-  }
-  return writeFileAtomically(folder / kManifestName, text);
-}
 
 // The area-code files in the folder that the manifest does not name.
 std::vector<std::string> usersOwnFiles(const fs::path& folder, const Manifest& manifest) {

@@ -8,6 +8,12 @@
 // line at a time through a pipe gets each answer at once; a file of numbers
 // is answered in few writes. A standard input that cannot be read (closed,
 // a folder) is an error: what was answered stays answered, and the status is 1.
+//
+// With --explain each answer is the number and, indented below it, how the
+// lookup read it, one step a line; the home country comes first, once, and
+// again whenever it changes. With --json each answer is one JSON object a
+// line (JSON Lines), with the same facts as fields. Both describe what the
+// lookup itself did (lookup/lookup_trace.h).
 #include <poll.h>
 #include <unistd.h>
 
@@ -17,28 +23,68 @@
 #include <string_view>
 
 #include "commands.h"
+#include "common/host_setup.h"
 #include "common/preferences_check.h"
 #include "common/standard_streams.h"
+#include "explain.h"
 #include "host/foundation/values.h"
 #include "lookup/lookup.h"
+#include "lookup/lookup_trace.h"
 #include "output.h"
 #include "state/state.h"
 
 namespace zelvora {
 namespace {
 
-// Appends the answer line for `number` to `answers`.
-void lookUpOne(std::string_view number, std::string& answers) {
-  phoneNumber = NSString::fromUtf8(number);
-  area = nil;
-  initVals();
-  answers.append(number);
-  answers += '\t';
-  if (auto* found = objectAs<NSString>(area)) answers += toUtf8(found->units());
-  answers += '\n';
-  phoneNumber = nil;
-  area = nil;
-}
+// How each number is answered, with what it needs kept between numbers.
+class Answerer {
+ public:
+  explicit Answerer(LookupOutput output) : output_(output) {
+    if (output_ != LookupOutput::area) {
+      context_.emplace(apps::bundledDataDir());
+      setLookupTrace(&trace_);
+    }
+  }
+  ~Answerer() { setLookupTrace(nullptr); }
+  Answerer(const Answerer&) = delete;
+  Answerer& operator=(const Answerer&) = delete;
+
+  // Appends the answer for `number` to `answers`.
+  void answer(std::string_view number, std::string& answers) {
+    phoneNumber = NSString::fromUtf8(number);
+    area = nil;
+    initVals();
+    switch (output_) {
+      case LookupOutput::area:
+        answers.append(number);
+        answers += '\t';
+        if (auto* found = objectAs<NSString>(area)) answers += toUtf8(found->units());
+        answers += '\n';
+        break;
+      case LookupOutput::explain:
+        if (std::string home = explainHome(trace_); home != lastHome_) {
+          answers += home + "\n";
+          lastHome_ = home;
+        }
+        answers += explainNumber(number, trace_, *context_);
+        break;
+      case LookupOutput::json:
+        // Invalid UTF-8 in what was given is shown replaced, not refused.
+        answers += describeNumber(number, trace_, *context_)
+                       .dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+        answers += '\n';
+        break;
+    }
+    phoneNumber = nil;
+    area = nil;
+  }
+
+ private:
+  LookupOutput output_;
+  LookupTrace trace_;
+  std::optional<ExplainContext> context_;
+  std::string lastHome_;
+};
 
 void writeAnswers(std::string& answers) {
   if (answers.empty()) return;
@@ -57,7 +103,7 @@ std::string_view withoutEnding(std::string_view line) {
 
 }  // namespace
 
-int runLookup(const Arguments& arguments) {
+int runLookup(const Arguments& arguments, LookupOutput output) {
   if (arguments.empty())
     return fail(2, "lookup needs at least one number, or - for standard input");
   if (std::string problem = apps::preferencesProblem(); !problem.empty()) return fail(1, problem);
@@ -68,6 +114,10 @@ int runLookup(const Arguments& arguments) {
     std::string problem = apps::homeCountryProblem();
     if (!problem.empty()) std::cerr << "zelvora: " << problem << '\n';
     toldNoHome = !problem.empty();
+  };
+  Answerer answerer(output);
+  auto lookUpOne = [&answerer](std::string_view number, std::string& answers) {
+    answerer.answer(number, answers);
   };
   std::string answers;
   for (const auto& argument : arguments) {

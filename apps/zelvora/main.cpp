@@ -40,6 +40,7 @@ struct Invocation {
   std::vector<std::string> numbers;
   std::string key, value, png, language;
   bool outgoing = false, again = false, verbose = false, carrier = false;
+  bool explain = false, json = false;
   std::function<int()> run;
   // Commands that do not start a host program work on the device in this
   // process, which is set up for them first.
@@ -138,8 +139,21 @@ void addLookupCommands(CLI::App& app, Invocation& invocation) {
                    "a number, or - for numbers from standard input, one a line; put -- "
                    "before a number that begins with -")
       ->required();
+  CLI::Option* explain = lookup->add_flag(
+      "--explain", invocation.explain,
+      "say how each number was read, one step a line: the home country, how it was written, "
+      "its calling code and national number, the key, file and language that gave the area");
+  lookup
+      ->add_flag("--json", invocation.json,
+                 "write one JSON object a line for each number, with the same facts as fields")
+      ->excludes(explain);
   lookup->callback([&invocation] {
-    invocation.run = [&invocation] { return zelvora::runLookup(invocation.numbers); };
+    invocation.run = [&invocation] {
+      return zelvora::runLookup(invocation.numbers,
+                                invocation.explain ? zelvora::LookupOutput::explain
+                                : invocation.json  ? zelvora::LookupOutput::json
+                                                   : zelvora::LookupOutput::area);
+    };
   });
 
   CLI::App* home = addCommand(

@@ -111,6 +111,8 @@ struct CachedFile {
   std::string bundledPath;  // where the bundled copy lies; empty without resources
   FileVersion device;
   bool usedBundled = false;  // the device file could not be used
+  // What became of the device file when it was read, for explaining answers.
+  AreaLookupDetail::DeviceFile deviceState = AreaLookupDetail::DeviceFile::missing;
   FileVersion bundled;
   // Until when the versions above, while a stat shows them unchanged, are
   // known to be the ones read (host::trustedUntil): for ever once settled,
@@ -138,9 +140,24 @@ void confirm(CachedFile& entry, uint64_t generation) {
 }
 
 std::optional<std::string_view> findInEntry(const CachedFile& entry,
-                                            std::u16string_view nationalNumber) {
-  return entry.usesPrebuilt ? findInAreaIndex(entry.prebuilt.index, nationalNumber)
-                            : findInAreaIndex(entry.index, nationalNumber);
+                                            std::u16string_view nationalNumber,
+                                            AreaLookupDetail* detail = nullptr) {
+  size_t* matched = detail ? &detail->matchedUnits : nullptr;
+  return entry.usesPrebuilt ? findInAreaIndex(entry.prebuilt.index, nationalNumber, matched)
+                            : findInAreaIndex(entry.index, nationalNumber, matched);
+}
+
+// Says in `detail` which of `entry`'s files answers.
+void describeEntry(const CachedFile& entry, AreaLookupDetail* detail) {
+  if (!detail) return;
+  detail->device = entry.deviceState;
+  detail->prebuiltIndex = entry.usesPrebuilt;
+  detail->file = !entry.hasText      ? AreaLookupDetail::File::none
+                 : entry.usedBundled ? AreaLookupDetail::File::bundled
+                                     : AreaLookupDetail::File::device;
+  detail->path = detail->file == AreaLookupDetail::File::none ? std::string()
+                 : entry.usedBundled                          ? entry.bundledPath
+                                                              : entry.devicePath;
 }
 
 std::vector<CachedFile> cachedFiles;
@@ -198,6 +215,7 @@ struct Answer {
   bool usable = false;  // the file was read as UTF-8 text
   bool failed = false;  // reading it failed in passing: try again next time
   std::optional<std::u16string> area;
+  size_t matchedUnits = 0;  // of the key that gave the area
 };
 
 Answer useFile(const std::string& path, OpenedFile& file, size_t skipped,
@@ -217,7 +235,8 @@ Answer useFile(const std::string& path, OpenedFile& file, size_t skipped,
     entry.hasText = true;
     entry.indexBytes = entry.prebuilt.bytes;
     answer.usable = true;
-    if (auto found = findInEntry(entry, nationalNumber)) answer.area = toUtf16(*found);
+    if (auto found = findInAreaIndex(entry.prebuilt.index, nationalNumber, &answer.matchedUnits))
+      answer.area = toUtf16(*found);
     return answer;
   }
   ++filesRead;
@@ -235,7 +254,11 @@ Answer useFile(const std::string& path, OpenedFile& file, size_t skipped,
     AreaScan scan = scanAreaCodes(text->view(), skipped, nationalNumber);
     if (scan.result == AreaScan::Result::notUtf8) return answer;
     answer.usable = true;
-    if (scan.result == AreaScan::Result::match) answer.area = toUtf16(scan.areaText);
+    if (scan.result == AreaScan::Result::match) {
+      answer.area = toUtf16(scan.areaText);
+      const size_t keyUnits = toUtf16(scan.key).size();
+      answer.matchedUnits = keyUnits - std::min(skipped, keyUnits);
+    }
     return answer;
   }
   FileSource source(file.fd);
@@ -251,15 +274,16 @@ Answer useFile(const std::string& path, OpenedFile& file, size_t skipped,
   entry.hasText = true;
   entry.indexBytes = areaIndexBytes(entry.index);
   answer.usable = true;
-  if (auto found = findInAreaIndex(entry.index, nationalNumber)) answer.area = toUtf16(*found);
+  if (auto found = findInAreaIndex(entry.index, nationalNumber, &answer.matchedUnits))
+    answer.area = toUtf16(*found);
   return answer;
 }
 
 // Reads the file of a calling code with its fallback, indexes it, and
 // answers. Keeps the index unless the file was too large to index.
 std::optional<std::u16string> loadAndLookUp(const std::string& code, CachedFile entry,
-                                            std::u16string_view nationalNumber,
-                                            uint64_t generation) {
+                                            std::u16string_view nationalNumber, uint64_t generation,
+                                            AreaLookupDetail* detail) {
   const size_t skipped = code.size();
   const int64_t readAt = host::fileClockNow();
   bool cacheable = true;
@@ -269,6 +293,12 @@ std::optional<std::u16string> loadAndLookUp(const std::string& code, CachedFile 
     openCandidate(entry.devicePath, entry.device, deviceFile);
     entry.device = deviceFile.version;
     answer = useFile(entry.devicePath, deviceFile, skipped, nationalNumber, entry, cacheable);
+    using DeviceFile = AreaLookupDetail::DeviceFile;
+    entry.deviceState = answer.usable                                       ? DeviceFile::used
+                        : answer.failed                                     ? DeviceFile::failed
+                        : deviceFile.outcome == OpenedFile::Outcome::opened ? DeviceFile::notUtf8
+                        : deviceFile.version.present                        ? DeviceFile::unusable
+                                                                            : DeviceFile::missing;
   }
   bool settled = !answer.failed;
   if (!answer.usable) {
@@ -293,6 +323,11 @@ std::optional<std::u16string> loadAndLookUp(const std::string& code, CachedFile 
       entry.trustedUntil = std::min(entry.trustedUntil, host::trustedUntil(entry.bundled, readAt));
     }
   }
+  describeEntry(entry, detail);
+  if (detail) {
+    if (!answer.usable) detail->file = AreaLookupDetail::File::none;
+    detail->matchedUnits = answer.matchedUnits;
+  }
   if (cacheable) {
     confirm(entry, generation);
     entry.lastUse = ++useCount;
@@ -305,7 +340,8 @@ std::optional<std::u16string> loadAndLookUp(const std::string& code, CachedFile 
 }  // namespace
 
 std::optional<std::u16string> lookUpArea(std::u16string_view callingCode,
-                                         std::u16string_view nationalNumber) {
+                                         std::u16string_view nationalNumber,
+                                         AreaLookupDetail* detail) {
   forgetIfMoved();
   // Taken before any stat, so that a change made after it shows in the next.
   const uint64_t generation = host::processFolderWatch().check();
@@ -328,8 +364,9 @@ std::optional<std::u16string> lookUpArea(std::u16string_view callingCode,
     }
     if (current) {
       cached->lastUse = ++useCount;
+      describeEntry(*cached, detail);
       if (!cached->hasText) return std::nullopt;
-      std::optional<std::string_view> found = findInEntry(*cached, nationalNumber);
+      std::optional<std::string_view> found = findInEntry(*cached, nationalNumber, detail);
       if (!found) return std::nullopt;
       return toUtf16(*found);
     }
@@ -350,7 +387,7 @@ std::optional<std::u16string> lookUpArea(std::u16string_view callingCode,
     wanted.device = statFileVersion(wanted.devicePath);
   }
   try {
-    return loadAndLookUp(code, std::move(wanted), nationalNumber, generation);
+    return loadAndLookUp(code, std::move(wanted), nationalNumber, generation, detail);
   } catch (const std::bad_alloc&) {
     // Not enough memory to read or index the file: no area, and the host
     // goes on.

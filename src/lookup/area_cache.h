@@ -56,10 +56,35 @@ inline constexpr size_t kCachedAreaFiles = 16;
 inline constexpr size_t kAreaCacheBudget = size_t{3} << 20;
 inline constexpr uint64_t kAreaCodeFileSizeLimit = uint64_t{64} << 20;
 
+// Where an answer of lookUpArea came from, for a caller that explains it.
+struct AreaLookupDetail {
+  // The file whose text answered: the device's, the bundled copy, or none
+  // when neither could be read as UTF-8 text.
+  enum class File { none, device, bundled };
+  File file = File::none;
+  std::string path;  // of that file; empty for none
+  // What became of the device file.
+  enum class DeviceFile {
+    used,      // read, and it answered
+    missing,   // there is none
+    unusable,  // not a regular file, too large, or not allowed to be read
+    notUtf8,   // read, but not valid UTF-8 text
+    failed,    // reading it failed in passing; tried again at the next lookup
+  };
+  DeviceFile device = DeviceFile::missing;
+  bool prebuiltIndex = false;  // the answer came from a prebuilt index
+  // With a match: how many units of the national number the matched key
+  // compares (the key is the calling code followed by them).
+  size_t matchedUnits = 0;
+};
+
 // The area text for `nationalNumber` under `callingCode` (which must pass
 // isFileSafeCallingCode), or none when no file can be read or no key matches.
+// With `detail`, also says where the answer came from; without it, nothing
+// more is done than the answer needs.
 std::optional<std::u16string> lookUpArea(std::u16string_view callingCode,
-                                         std::u16string_view nationalNumber);
+                                         std::u16string_view nationalNumber,
+                                         AreaLookupDetail* detail = nullptr);
 
 // Forgets every index and the watch, as a fresh process starts.
 void clearAreaCache();

@@ -9,7 +9,8 @@ std::string areaCodeFilePath(std::u16string_view callingCode) {
 }
 
 std::optional<std::u16string> findArea(std::u16string_view callingCode,
-                                       std::u16string_view nationalNumber) {
+                                       std::u16string_view nationalNumber,
+                                       AreaLookupDetail* detail) {
   if (!isFileSafeCallingCode(callingCode)) return std::nullopt;
-  return lookUpArea(callingCode, nationalNumber);
+  return lookUpArea(callingCode, nationalNumber, detail);
 }

@@ -16,6 +16,8 @@
 #include <string>
 #include <string_view>
 
+#include "lookup/area_cache.h"
+
 inline constexpr std::string_view kAreaCodeFolder = "/Library/Application Support/ZelvoraPro/";
 
 // The device path of the area-code file of `callingCode`.
@@ -23,5 +25,7 @@ std::string areaCodeFilePath(std::u16string_view callingCode);
 
 // The area text for `nationalNumber` under `callingCode`, or none when no file
 // can be read or no key matches.
+// With `detail`, also says where the answer came from (lookup/area_cache.h).
 std::optional<std::u16string> findArea(std::u16string_view callingCode,
-                                       std::u16string_view nationalNumber);
+                                       std::u16string_view nationalNumber,
+                                       AreaLookupDetail* detail = nullptr);

@@ -696,8 +696,9 @@ std::optional<std::string_view> areaTextAt(const AreaIndex& index, uint32_t area
 }
 
 std::optional<std::string_view> findInAreaIndex(const AreaIndex& index,
-                                                std::u16string_view nationalNumber) {
-  return area_index_search::find(index, nationalNumber);
+                                                std::u16string_view nationalNumber,
+                                                size_t* matchedUnits) {
+  return area_index_search::find(index, nationalNumber, matchedUnits);
 }
 
 size_t areaIndexBytes(const AreaIndex& index) {

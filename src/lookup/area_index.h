@@ -112,8 +112,10 @@ bool buildAreaIndex(std::string_view text, size_t skippedUnits, AreaIndex& index
 
 // The area text (UTF-8, a view into `index`, valid while it is unchanged) of
 // the longest key whose compared part begins `nationalNumber`, or none.
+// With `matchedUnits`, also the length of the compared part of that key.
 std::optional<std::string_view> findInAreaIndex(const AreaIndex& index,
-                                                std::u16string_view nationalNumber);
+                                                std::u16string_view nationalNumber,
+                                                size_t* matchedUnits = nullptr);
 
 // The heap bytes the index holds.
 size_t areaIndexBytes(const AreaIndex& index);

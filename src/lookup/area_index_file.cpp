@@ -236,7 +236,8 @@ bool stampMatchesText(const AreaIndexStamp& stamp, const host::FileVersion& text
          stamp.inode == static_cast<uint64_t>(text.inode) &&
          stamp.mode == static_cast<uint32_t>(text.mode) &&
          stamp.size == static_cast<int64_t>(text.size) && stamp.modifiedNs == text.modifiedNs &&
-         stamp.changedNs == text.changedNs && host::trustedUntil(recorded, stamp.madeAtNs) == INT64_MAX;
+         stamp.changedNs == text.changedNs &&
+         host::trustedUntil(recorded, stamp.madeAtNs) == INT64_MAX;
 }
 
 bool loadPrebuiltAreaIndex(const std::string& indexPath, const host::FileVersion& text,
@@ -288,6 +289,7 @@ std::optional<std::string_view> areaTextAt(const FlatAreaIndex& index, uint32_t 
 }
 
 std::optional<std::string_view> findInAreaIndex(const FlatAreaIndex& index,
-                                                std::u16string_view nationalNumber) {
-  return area_index_search::find(index, nationalNumber);
+                                                std::u16string_view nationalNumber,
+                                                size_t* matchedUnits) {
+  return area_index_search::find(index, nationalNumber, matchedUnits);
 }

@@ -153,4 +153,5 @@ bool loadPrebuiltAreaIndex(const std::string& indexPath, const host::FileVersion
 
 // As findInAreaIndex, for a loaded index.
 std::optional<std::string_view> findInAreaIndex(const FlatAreaIndex& index,
-                                                std::u16string_view nationalNumber);
+                                                std::u16string_view nationalNumber,
+                                                size_t* matchedUnits = nullptr);

@@ -48,9 +48,10 @@ std::optional<uint32_t> findInGroup(const Group& group, size_t length, uint64_t 
 }
 
 // The area text of the longest key whose compared part begins
-// `nationalNumber`.
+// `nationalNumber`, and with `matchedUnits` the length of that part.
 template <typename Index>
-std::optional<std::string_view> find(const Index& index, std::u16string_view nationalNumber) {
+std::optional<std::string_view> find(const Index& index, std::u16string_view nationalNumber,
+                                     size_t* matchedUnits = nullptr) {
   // The number's leading digits, read as numbers of each length.
   uint64_t values[kMaxNumericDigits + 1];
   values[0] = 0;
@@ -92,10 +93,12 @@ std::optional<std::string_view> find(const Index& index, std::u16string_view nat
     }
     if (from != count && textKeyAt(index, from) == wanted) {
       found = textAreaAt(index, from);
+      foundLength = length;
       break;
     }
   }
   if (!found) return std::nullopt;
+  if (matchedUnits) *matchedUnits = foundLength;
   return areaTextAt(index, *found);
 }
 

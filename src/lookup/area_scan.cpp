@@ -119,7 +119,7 @@ class Scanner {
           }
           char32_t codePoint;
           size_t sequence = host::decodeUtf8(p, end, codePoint);
-          if (sequence == 0) return {AreaScan::Result::notUtf8, {}};
+          if (sequence == 0) return {AreaScan::Result::notUtf8, {}, {}};
           if (unicodeLineEnd(codePoint)) terminators |= uint64_t{1} << (p - chunkStart);
           p += sequence;
         }
@@ -154,7 +154,8 @@ class Scanner {
     if (lineStart < end) line(lineStart, end);
     if (!found_) return {};
     return {AreaScan::Result::match,
-            std::string_view(reinterpret_cast<const char*>(bestArea_), bestAreaLength_)};
+            std::string_view(reinterpret_cast<const char*>(bestArea_), bestAreaLength_),
+            std::string_view(reinterpret_cast<const char*>(bestKey_), bestKeyLength_)};
   }
 
  private:

@@ -25,8 +25,9 @@ inline constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
 struct AreaScan {
   enum class Result { noMatch, match, notUtf8 };
   Result result = Result::noMatch;
-  // On a match: the area text, a view into the scanned text.
+  // On a match: the area text and the whole key, views into the scanned text.
   std::string_view areaText;
+  std::string_view key;
 };
 
 AreaScan scanAreaCodes(std::string_view text, size_t skippedUnits,

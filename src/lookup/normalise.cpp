@@ -146,7 +146,7 @@ NumberParts splitNumber(std::u16string_view number, const HomeCountry& home) {
         layout.groupEnd == nationalStart + trunk.size() &&
         std::u16string_view(digits).substr(nationalStart).starts_with(trunk)) {
       nationalStart += trunk.size();
-      parts.trunkPrefixDropped = true;
+      parts.droppedPrefix = trunk;
     }
     digits.erase(0, nationalStart);
     parts.nationalNumber = std::move(digits);
@@ -166,7 +166,7 @@ NumberParts splitNumber(std::u16string_view number, const HomeCountry& home) {
     for (const country_data::NationalPrefix& national : home.nationalPrefixes) {
       if (!parts.nationalNumber.starts_with(national.prefix)) continue;
       parts.nationalNumber.erase(0, national.prefix.size());
-      parts.trunkPrefixDropped = true;
+      parts.droppedPrefix = national.prefix;
       break;
     }
     return parts;
@@ -174,7 +174,7 @@ NumberParts splitNumber(std::u16string_view number, const HomeCountry& home) {
   const std::u16string& trunk = ns::units(home.trunkPrefix);
   if (parts.nationalNumber.starts_with(trunk)) {
     parts.nationalNumber.erase(0, trunk.size());
-    parts.trunkPrefixDropped = !trunk.empty();
+    parts.droppedPrefix = trunk;
   }
   return parts;
 }

@@ -43,10 +43,12 @@ struct NumberParts {
   // The international call prefix it began with ("00"), a view into the
   // country tables; empty for every other number.
   std::u16string_view internationalPrefix;
-  // Whether a trunk prefix was dropped: the home one in front of a national
-  // number, or a bracketed one after the calling code of an international
-  // number.
-  bool trunkPrefixDropped = false;
+  // The trunk prefix or other national prefix that was dropped: the home
+  // one in front of a national number, or a bracketed one after the calling
+  // code of an international number; empty when none was. A view into the
+  // country tables or into the home trunk prefix's text, valid while the
+  // HomeCountry the number was split with lives.
+  std::u16string_view droppedPrefix;
   // Both empty when the number has no area to look for: a national number
   // without a home calling code, or an international number whose calling
   // code is unknown.

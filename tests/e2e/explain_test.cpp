@@ -1,0 +1,152 @@
+// `zelvora lookup --explain` and `--json`: each way a number is read says so,
+// from the lookup's own steps, and the JSON lines parse with the same facts.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "e2e/e2e_process.h"
+#include "lookup/area_file.h"
+#include "support/temp_device.h"
+
+namespace {
+
+std::string dataFile(const std::string& name) {
+  return std::string(kAreaCodeFolder) + name;
+}
+
+// The lines of `text` below the line that is exactly `number`, up to the
+// next line that is not indented.
+std::vector<std::string> stepsOf(const std::string& text, const std::string& number) {
+  std::vector<std::string> steps;
+  std::istringstream in(text);
+  bool inside = false;
+  for (std::string line; std::getline(in, line);) {
+    if (inside && !line.starts_with("  ")) break;
+    if (inside) steps.push_back(line.substr(2));
+    inside = inside || line == number;
+  }
+  return steps;
+}
+
+bool hasStep(const std::vector<std::string>& steps, const std::string& wanted) {
+  for (const std::string& step : steps) {
+    if (step.find(wanted) != std::string::npos) return true;
+  }
+  return false;
+}
+
+// Guards against a way of reading that --explain does not name, or names
+// wrongly: each number's steps hold the lines that tell its way, and its area.
+TEST(LookupExplain, NamesEachWayOfReading) {
+  testing_support::TempDevice device;
+  const std::string root = device.root();
+  device.writeFile(dataFile("33.txt"), "331|Paris\xff\n");  // not UTF-8: the bundled copy answers
+  device.writeFile(dataFile("36.txt"), "361|Mine\n");       // the user's own file
+  struct Case {
+    const char* region;
+    const char* number;
+    std::vector<const char*> steps;
+  };
+  const Case cases[] = {
+      {"DE",
+       "0044 20 7946 0000",
+       {"national number beginning with DE's international call prefix 00",
+        "calling code 44, national number 2079460000", "key 4420 in the bundled 44.txt",
+        "area: London"}},
+      {"DE",
+       "+44 (0)20 7946 0000",
+       {"with \"+\"", "the trunk prefix 0 in brackets after calling code 44 is left out",
+        "area: London"}},
+      {"GB", "020 7946 0000", {"the home calling code 44", "the trunk prefix 0 is dropped"}},
+      {"GB", "7946 0000", {"does not begin with the trunk prefix 0: every digit is kept"}},
+      {"BY",
+       "8 0152 45-09-11",
+       {"the national prefix 80 is dropped in place of the trunk prefix 8", "area: Grodno"}},
+      {"DE", "+999 123", {"no calling code that the tables know", "area: none"}},
+      {"DE",
+       "+33 1 42 68 53 00",
+       {"the device's 33.txt is not valid UTF-8, so the bundled copy is read",
+        "key 33 in the bundled 33.txt (language en): the country line of FR", "area: France"}},
+      {"DE", "+36 1 234 5678", {"key 361 in the device's 36.txt (your own file)", "area: Mine"}},
+      {"DE",
+       "+44 7700 900123",
+       {"no key of the bundled 44.txt (language en) begins 7700900123", "area: none"}},
+      {"DE", "+1 876 555 1234", {"the country line of JM", "area: Jamaica"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.number);
+    e2e::Outcome outcome =
+        e2e::zelvora(root, {"--region", c.region, "lookup", "--explain", "--", c.number});
+    ASSERT_EQ(outcome.status, 0) << e2e::describe(outcome);
+    const std::vector<std::string> steps = stepsOf(outcome.out, c.number);
+    ASSERT_FALSE(steps.empty()) << outcome.out;
+    for (const char* step : c.steps)
+      EXPECT_TRUE(hasStep(steps, step)) << step << "\n" << outcome.out;
+    // Each run settles a home country first; it is stored, so later runs in
+    // other regions keep it: start each case afresh.
+    EXPECT_EQ(e2e::zelvora(root, {"settings", "unset", "countryCode"}).status, 0);
+    EXPECT_EQ(e2e::zelvora(root, {"settings", "unset", "trunkPrefixx"}).status, 0);
+  }
+}
+
+// Guards against the home country said for every number instead of once, or
+// not at all, and against a home that no region gives going unexplained.
+TEST(LookupExplain, TheHomeCountryComesFirstOnce) {
+  testing_support::TempDevice device;
+  e2e::Outcome outcome = e2e::zelvora(device.root(), {"--region", "GB", "lookup", "--explain", "-"},
+                                      "020 7946 0000\n+44 161 496 0000\n");
+  ASSERT_EQ(outcome.status, 0) << e2e::describe(outcome);
+  EXPECT_TRUE(outcome.out.starts_with(
+      "home: calling code 44, trunk prefix 0, region GB (the device region)\n020 7946 0000\n"))
+      << outcome.out;
+  EXPECT_EQ(outcome.out.find("home:", 1), std::string::npos) << outcome.out;
+
+  testing_support::TempDevice bare;
+  ::unsetenv("ZELVORA_REGION");
+  ::setenv("LANG", "C.UTF-8", 1);
+  outcome = e2e::zelvora(bare.root(), {"lookup", "--explain", "020 7946 0000"});
+  EXPECT_TRUE(outcome.out.starts_with("home: none")) << outcome.out;
+  EXPECT_TRUE(hasStep(stepsOf(outcome.out, "020 7946 0000"), "no home country")) << outcome.out;
+}
+
+// Guards the JSON Lines: one object a line that a JSON parser takes, with the
+// fields of the reading, null where there is nothing, and escaping done right
+// for a number with quotes and invalid UTF-8 in it.
+TEST(LookupJson, OneObjectALineWithTheFacts) {
+  testing_support::TempDevice device;
+  e2e::Outcome outcome = e2e::zelvora(device.root(), {"--region", "DE", "lookup", "--json", "-"},
+                                      "0044 20 7946 0000\n+999 1\n\"0\xff\"\n+1 876 555 1234\n");
+  ASSERT_EQ(outcome.status, 0) << e2e::describe(outcome);
+  std::vector<nlohmann::json> objects;
+  std::istringstream in(outcome.out);
+  for (std::string line; std::getline(in, line);) {
+    ASSERT_NO_THROW(objects.push_back(nlohmann::json::parse(line))) << line;
+  }
+  ASSERT_EQ(objects.size(), 4u);
+  const nlohmann::json& london = objects[0];
+  EXPECT_EQ(london["number"], "0044 20 7946 0000");
+  EXPECT_EQ(london["area"], "London");
+  EXPECT_EQ(london["callingCode"], "44");
+  EXPECT_EQ(london["nationalNumber"], "2079460000");
+  EXPECT_EQ(london["reading"], "internationalPrefix");
+  EXPECT_EQ(london["internationalPrefix"], "00");
+  EXPECT_EQ(london["key"], "4420");
+  EXPECT_EQ(london["source"], "bundled");
+  EXPECT_EQ(london["language"], "en");
+  EXPECT_TRUE(london["file"].get<std::string>().ends_with("/codes/44.txt"));
+  EXPECT_EQ(london["home"]["region"], "DE");
+
+  const nlohmann::json& unknown = objects[1];
+  EXPECT_EQ(unknown["reading"], "plus");
+  for (const char* field : {"area", "callingCode", "key", "file", "source", "language"}) {
+    EXPECT_TRUE(unknown[field].is_null()) << field;
+  }
+  EXPECT_EQ(objects[2]["number"], "\"0\xef\xbf\xbd\"");
+  EXPECT_EQ(objects[2]["reading"], "national");
+  EXPECT_EQ(objects[3]["countryLine"], "JM");
+}
+
+}  // namespace

@@ -37,6 +37,23 @@ bool readHeader(const void* bytes, size_t size, AreaIndexHeader& header) {
          header.fileSize == size;
 }
 
+}  // namespace
+
+AreaIndexStamp stampOf(const host::FileVersion& text, int64_t madeAtNs, size_t skippedUnits) {
+  AreaIndexStamp stamp;
+  stamp.device = static_cast<uint64_t>(text.device);
+  stamp.inode = static_cast<uint64_t>(text.inode);
+  stamp.mode = static_cast<uint32_t>(text.mode);
+  stamp.size = static_cast<int64_t>(text.size);
+  stamp.modifiedNs = text.modifiedNs;
+  stamp.changedNs = text.changedNs;
+  stamp.madeAtNs = madeAtNs;
+  stamp.skippedUnits = skippedUnits;
+  return stamp;
+}
+
+namespace {
+
 AreaIndexStamp stampOf(const AreaIndexHeader& header) {
   AreaIndexStamp stamp;
   stamp.device = header.textDevice;

@@ -113,6 +113,10 @@ struct AreaIndexStamp {
   size_t skippedUnits = 0;
 };
 
+// The stamp of an index made at `madeAtNs` from the text version `text`,
+// whose keys skip `skippedUnits` units.
+AreaIndexStamp stampOf(const host::FileVersion& text, int64_t madeAtNs, size_t skippedUnits);
+
 // The index file's path for the text at `textPath`: its ".txt" replaced by
 // ".idx" (or ".idx" added to a name without ".txt").
 std::string areaIndexPathOf(std::string_view textPath);

@@ -190,15 +190,7 @@ std::string makeAreaIndex(const std::string& textPath, size_t skippedUnits,
       ++attempt;  // changed while read: again
       continue;
     }
-    AreaIndexStamp stamp;
-    stamp.device = static_cast<uint64_t>(before->device);
-    stamp.inode = static_cast<uint64_t>(before->inode);
-    stamp.mode = static_cast<uint32_t>(before->mode);
-    stamp.size = static_cast<int64_t>(before->size);
-    stamp.modifiedNs = before->modifiedNs;
-    stamp.changedNs = before->changedNs;
-    stamp.madeAtNs = madeAt;
-    stamp.skippedUnits = skippedUnits;
+    const AreaIndexStamp stamp = stampOf(*before, madeAt, skippedUnits);
     bytes = encodeAreaIndex(index, stamp);
     if (bytes.size() * 8 > kIndexedFileSizeLimit) {
       bytes.clear();

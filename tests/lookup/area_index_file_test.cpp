@@ -119,15 +119,7 @@ TEST(AreaIndexFile, StampMatchesOnlyTheVersionItRecorded) {
   text.size = 3488805;
   text.modifiedNs = 1700000000123456789;
   text.changedNs = 1700000000223456789;
-  AreaIndexStamp made;
-  made.device = text.device;
-  made.inode = text.inode;
-  made.mode = text.mode;
-  made.size = text.size;
-  made.modifiedNs = text.modifiedNs;
-  made.changedNs = text.changedNs;
-  made.madeAtNs = text.changedNs + 60'000'000;  // 60 ms later: settled
-  made.skippedUnits = 2;
+  const AreaIndexStamp made = stampOf(text, text.changedNs + 60'000'000, 2);  // 60 ms: settled
   ASSERT_TRUE(stampMatchesText(made, text, 2));
 
   struct Case {

@@ -65,15 +65,7 @@ class PrebuiltIndex : public testing_support::LookupTest {
     AreaIndex built;
     ASSERT_TRUE(buildAreaIndex(contents, 2, built));
     const host::FileVersion version = host::statFileVersion(text());
-    AreaIndexStamp stamp;
-    stamp.device = version.device;
-    stamp.inode = version.inode;
-    stamp.mode = version.mode;
-    stamp.size = version.size;
-    stamp.modifiedNs = version.modifiedNs;
-    stamp.changedNs = version.changedNs;
-    stamp.madeAtNs = madeAt;
-    stamp.skippedUnits = 2;
+    const AreaIndexStamp stamp = stampOf(version, madeAt, 2);
     const AreaIndexBytes bytes = encodeAreaIndex(built, stamp);
     std::ofstream out(index(), std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()),

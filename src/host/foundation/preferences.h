@@ -35,6 +35,8 @@
 // setPreferencesDerivedWait says so, so a lock held for ever cannot hang a
 // host. preferencesStoreError() then says why.
 //
+// The file format is the linked codec's (preference_codec.h): property lists,
+// with the limits of plist_codec.h, in every product program.
 // Files are read without blocking (files.h) and only when they are regular
 // files of at most plist::kMaxBytes, nested at most plist::kMaxDepth deep.
 // - A file that is there but cannot be read (permission denied, an I/O error,

@@ -81,7 +81,12 @@ int openRegularFile(const std::string& path, FileProblem& problem, uint64_t& siz
     return -1;
   }
   if (::fstat(fd, &info) != 0) {
-    problem = problemFromErrno(errno);
+    // A file that opened is not too large to read: EOVERFLOW here is a time
+    // or inode number that a 32-bit stat cannot hold (a file dated after
+    // 2038 on an older 32-bit system), which makes it unreadable.
+    const int error = errno;
+    problem = error == EOVERFLOW ? FileProblem{FileProblem::Kind::ioError, error}
+                                 : problemFromErrno(error);
     ::close(fd);
     return -1;
   }

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds everything and runs the whole test suite: the tests with warnings as
 # errors, installs and removals killed at random moments, the Debian package
-# checked with lintian, the same tests under
-# AddressSanitizer and UndefinedBehaviorSanitizer, a bounded fuzzing run of
-# every target, and a quick pass over the benchmarks.
+# checked with lintian, the cross builds for armv7 and arm64 with their tests
+# under qemu-user and the lookup driver's answers compared with the native
+# ones, the same tests under AddressSanitizer and UndefinedBehaviorSanitizer, a
+# bounded fuzzing run of every target, and a quick pass over the benchmarks.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
@@ -19,6 +20,9 @@ tools/kill_install_loop.sh build/test/bin 20
 
 echo "== the Debian package, checked with lintian"
 tools/check_package.sh build/test
+
+echo "== cross builds for armv7 and arm64, tested under qemu-user"
+tools/cross_test.sh build/test
 
 echo "== build and test under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DZELVORA_WERROR=ON -DZELVORA_SANITIZE=ON \

@@ -2,6 +2,7 @@
 // of a window.
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -107,7 +108,8 @@ TEST_F(UIKit, LabelsColoursAndIndexPaths) {
   msg<void(id)>(view, "setText:", nil);
   EXPECT_EQ(msg<id()>(view, "text"), nil);
 
-  const NSInteger big = NSInteger(1) << 40;
+  // The largest row there is: 2^63 - 1 on 64-bit devices, 2^31 - 1 on 32-bit ones.
+  const NSInteger big = std::numeric_limits<NSInteger>::max();
   id path = msg<id(NSInteger, NSInteger)>(objc_getClass("NSIndexPath"),
                                           "indexPathForRow:inSection:", big, -2);
   EXPECT_EQ(msg<NSInteger()>(path, "row"), big);

@@ -81,7 +81,14 @@ int openRegularFile(const std::string& path, FileProblem& problem, uint64_t& siz
     return -1;
   }
   if (::fstat(fd, &info) != 0) {
-    problem = problemFromErrno(errno);
+    // EOVERFLOW: the stat of an older 32-bit system cannot hold something of
+    // the file. When its end lies within reach of the file offsets, that is a
+    // time (a file dated after 2038) or an inode number, and the file is
+    // unreadable rather than too large.
+    const int error = errno;
+    problem = error == EOVERFLOW && ::lseek(fd, 0, SEEK_END) >= 0
+                  ? FileProblem{FileProblem::Kind::ioError, error}
+                  : problemFromErrno(error);
     ::close(fd);
     return -1;
   }

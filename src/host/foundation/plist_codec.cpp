@@ -214,22 +214,6 @@ std::string encodeXml(const NSDictionary::Entries& entries) {
   return toXml(root.get());
 }
 
-std::string_view describe(DecodeProblem problem) {
-  switch (problem) {
-    case DecodeProblem::none:
-      return "";
-    case DecodeProblem::tooLarge:
-      return "too large";
-    case DecodeProblem::tooDeep:
-      return "nested too deeply";
-    case DecodeProblem::notPropertyList:
-      return "not a property list";
-    case DecodeProblem::notDictionary:
-      return "not a dictionary at its root";
-  }
-  return "";
-}
-
 std::optional<NSDictionary::Entries> decode(std::string_view bytes, DecodeProblem* problem) {
   DecodeProblem unused;
   DecodeProblem& why = problem ? *problem : unused;

@@ -42,6 +42,7 @@
 #include <string_view>
 
 #include "host/foundation/object.h"
+#include "host/foundation/preference_codec.h"
 #include "host/foundation/values.h"
 
 namespace host::plist {
@@ -57,23 +58,11 @@ inline constexpr size_t kMaxBytes = size_t{4} << 20;  // 4 MiB
 // than this does not read (XML files are held to fewer by kMaxBytes).
 inline constexpr size_t kMaxValues = size_t{1} << 19;  // 524,288
 
-// Why bytes did not decode.
-enum class DecodeProblem {
-  none,
-  tooLarge,         // over kMaxBytes, or over kMaxValues values
-  tooDeep,          // nested over kMaxDepth levels (or a binary cycle)
-  notPropertyList,  // not a readable property list
-  notDictionary,    // a property list whose root is not a dictionary
-};
-
-// A few words for a message: "too large", "nested too deeply", ...; "" for none.
-std::string_view describe(DecodeProblem problem);
-
-// Whether a file that failed for `problem` was read whole and found to be no
-// property list with a dictionary root (as opposed to refused by a limit).
-inline bool isCorrupt(DecodeProblem problem) {
-  return problem == DecodeProblem::notPropertyList || problem == DecodeProblem::notDictionary;
-}
+// Why bytes did not decode, a few words for it, and whether the file was read
+// whole but is no property list (preference_codec.h).
+using DecodeProblem = host::DecodeProblem;
+using host::describe;
+using host::isCorrupt;
 
 // The XML property-list file whose root dictionary holds `entries`.
 std::string encodeXml(const NSDictionary::Entries& entries);

@@ -22,7 +22,7 @@
 #include "host/foundation/file_version.h"
 #include "host/foundation/files.h"
 #include "host/foundation/folder_watch.h"
-#include "host/foundation/plist_codec.h"
+#include "host/foundation/preference_codec.h"
 #include "host/foundation/values.h"
 
 namespace {
@@ -146,20 +146,20 @@ DiskState readDisk(const std::string& path) {
   DiskState state;
   std::string bytes;
   host::FileProblem problem;
-  if (!host::readWholeFile(path, bytes, host::plist::kMaxBytes, &problem)) {
+  if (!host::readWholeFile(path, bytes, host::preferenceCodec().maxBytes(), &problem)) {
     if (problem.missing()) return state;
     state.kind = DiskState::Kind::unreadable;
     state.reason = problem.describe();
     return state;
   }
-  host::plist::DecodeProblem decodeProblem;
-  if (auto entries = host::plist::decode(bytes, &decodeProblem)) {
+  host::DecodeProblem decodeProblem;
+  if (auto entries = host::preferenceCodec().decode(bytes, &decodeProblem)) {
     state.kind = DiskState::Kind::readable;
     state.entries = std::move(*entries);
   } else {
-    state.kind = host::plist::isCorrupt(decodeProblem) ? DiskState::Kind::corrupt
-                                                       : DiskState::Kind::unreadable;
-    state.reason = host::plist::describe(decodeProblem);
+    state.kind =
+        host::isCorrupt(decodeProblem) ? DiskState::Kind::corrupt : DiskState::Kind::unreadable;
+    state.reason = host::describe(decodeProblem);
   }
   return state;
 }
@@ -313,10 +313,10 @@ NSDictionary::Entries merge(const DiskState& disk, const View& view, bool& chang
       // Stored only over the value it was derived from: a newer value set by
       // another process meanwhile wins.
       const id current = found == merged.end() ? nil : found->second;
-      const id expected = host::plist::storedForm(change.expected);
+      const id expected = host::preferenceCodec().storedForm(change.expected);
       if (!(current ? expected && valuesEqual(current, expected) : !expected)) continue;
     }
-    id stored = host::plist::storedForm(change.value);
+    id stored = host::preferenceCodec().storedForm(change.value);
     if (!stored) {
       if (found != merged.end()) {
         merged.erase(found);
@@ -402,7 +402,7 @@ bool synchronize(const std::string& path) {
     merged = merge(disk, view, changed);
     if (changed) {
       if (disk.kind == DiskState::Kind::unreadable) return keepUnreadable(view, disk);
-      std::string bytes = host::plist::encodeXml(merged);
+      std::string bytes = host::preferenceCodec().encode(merged);
       std::string error = replaceFile(path, bytes, disk.kind == DiskState::Kind::corrupt);
       if (!error.empty()) {
         noteDisk(view, disk);
@@ -410,7 +410,7 @@ bool synchronize(const std::string& path) {
         return false;
       }
       // The view is what the file now holds.
-      if (auto written = host::plist::decode(bytes)) merged = std::move(*written);
+      if (auto written = host::preferenceCodec().decode(bytes)) merged = std::move(*written);
       disk = DiskState{DiskState::Kind::readable, {}, {}};
       view.trustedUntil = 0;  // this version is read once more next time
     }

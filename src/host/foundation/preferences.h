@@ -40,6 +40,8 @@
 // the view takes in what the file holds now, with the pending changes on
 // top, so what another process stored is seen at the next lookup.
 //
+// The file format is the linked codec's (preference_codec.h): property lists,
+// with the limits of plist_codec.h, in every product program.
 // Files are read without blocking (files.h) and only when they are regular
 // files of at most plist::kMaxBytes, nested at most plist::kMaxDepth deep.
 // - A file that is there but cannot be read (permission denied, an I/O error,

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -241,6 +242,21 @@ inline Texts recentsKinds(const std::string& out, const std::string& heading) {
     }
   }
   return kinds;
+}
+
+// The start of a command line that runs a program as user and group "nobody"
+// (65534). A coverage build's counters of such a run go to a folder of their
+// own, open to everyone, so that writing them cannot fail and add to what the
+// program prints; they count for nothing.
+inline Texts asNobody() {
+  static const std::string counters = [] {
+    std::string folder = std::filesystem::temp_directory_path() / "zelvora-nobody-counters";
+    std::filesystem::create_directories(folder);
+    std::filesystem::permissions(folder, std::filesystem::perms::all);
+    return folder;
+  }();
+  return {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
+          "--clear-groups",   "/usr/bin/env",  "GCOV_PREFIX=" + counters};
 }
 
 // ---- device roots

@@ -222,8 +222,10 @@ TEST(Loading, ReadOnlyDeviceRoot) {
                             fs::perms::owner_exec);
   Texts asUser;
   if (::geteuid() == 0) {
-    asUser = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
-    if (e2e::run({asUser[0], asUser[1], asUser[2], asUser[3], "/bin/true"}).status != 0) {
+    asUser = e2e::asNobody();
+    Texts probe = asUser;
+    probe.push_back("/bin/true");
+    if (e2e::run(probe).status != 0) {
       GTEST_SKIP() << "cannot run a program as user 65534";
     }
   }

@@ -202,7 +202,7 @@ TEST(BrokenStore, AHomeScreenThatMayNotReadTheSettingsKeepsThem) {
        p.string().size() >= root.size(); p = p.parent_path()) {
     ::chmod(p.c_str(), 0777);
   }
-  const Texts asNobody = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+  const Texts asNobody = e2e::asNobody();
   Texts springBoard = asNobody;
   for (std::string part : {e2e::program("SpringBoard"), std::string("--root"), root,
                            std::string("--region"), std::string("GB")}) {

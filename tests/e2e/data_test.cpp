@@ -50,17 +50,19 @@ Texts dataFolderNames(const testing_support::TempDevice& device) {
   return names;
 }
 
-// Waits until an install has begun to put its files in place (its manifest
-// is marked unfinished); false when it ended first.
-bool placingBegun(const testing_support::TempDevice& device) {
-  for (int tries = 0; tries < 3000; ++tries) {
-    if (device.readFile(dataFile(".zelvora-data-manifest")).value_or("").find("unfinished") !=
-        std::string::npos) {
-      return true;
-    }
+// Waits until `install` has begun to put its files in place (its manifest
+// is marked unfinished), however long its preparation takes; false when it
+// ended first.
+bool placingBegun(const testing_support::TempDevice& device, e2e::Child& install) {
+  const auto unfinished = [&] {
+    return device.readFile(dataFile(".zelvora-data-manifest")).value_or("").find("unfinished") !=
+           std::string::npos;
+  };
+  while (!unfinished()) {
+    if (!install.running()) return unfinished();
     ::usleep(10000);
   }
-  return false;
+  return true;
 }
 
 // Guards the composition of a language over English, the atomic replacement
@@ -205,7 +207,7 @@ TEST(DataCommand, AFileTheUserPutsInPlaceDuringAnInstallIsNeverReplaced) {
     device.writeFile("/staging/44.txt", mine);
     e2e::Child install({e2e::program("zelvora"), "--root", root, "data", "install", "--language",
                         round == 0 ? "de" : "fr"});
-    ASSERT_TRUE(placingBegun(device));
+    ASSERT_TRUE(placingBegun(device, install));
     std::filesystem::rename(device.path("/staging/44.txt"), device.path(dataFile("44.txt")));
     e2e::Outcome outcome = install.finish();
     EXPECT_EQ(outcome.status, 0) << e2e::describe(outcome);
@@ -239,7 +241,7 @@ TEST(DataCommand, WhatAKilledInstallLeftIsReportedAndCleared) {
 
   e2e::Child killed({e2e::program("zelvora"), "--root", root, "data", "install", "--language", "fr",
                      "--carrier"});
-  ASSERT_TRUE(placingBegun(device));
+  ASSERT_TRUE(placingBegun(device, killed));
   ::usleep(20000);
   ASSERT_EQ(killed.kill().status, -SIGKILL);
   status = e2e::zelvora(root, {"data"});

@@ -92,6 +92,12 @@ class Child {
     return ::write(in_, text.data(), text.size()) == static_cast<ssize_t>(text.size());
   }
 
+  // Whether the program has not ended yet (it is not reaped).
+  bool running() {
+    siginfo_t ended = {};
+    return !(::waitid(P_PID, pid_, &ended, WEXITED | WNOHANG | WNOWAIT) == 0 && ended.si_pid);
+  }
+
   // Waits until `text` shows in the standard output; false when the program
   // ended without it.
   bool waitFor(const std::string& text) {

@@ -27,8 +27,8 @@ namespace fs = std::filesystem;
 
 class FolderWatchTest : public ::testing::Test {
  protected:
-  FolderWatchTest() {
-    std::string pattern = (fs::temp_directory_path() / "zelvora-watch-XXXXXX").string();
+  explicit FolderWatchTest(const fs::path& base = fs::temp_directory_path()) {
+    std::string pattern = (base / "zelvora-watch-XXXXXX").string();
     EXPECT_NE(::mkdtemp(pattern.data()), nullptr);
     root = pattern;
     fs::create_directories(root / "a" / "b");
@@ -42,6 +42,17 @@ class FolderWatchTest : public ::testing::Test {
   }
 
   fs::path root;
+};
+
+// Where other programs rarely create or remove anything, so that a test
+// that needs a quiet moment in the folders above its files finds one soon:
+// the shared memory folder, which compilers and tests leave alone, unlike
+// /tmp.
+class QuietFolderWatchTest : public FolderWatchTest {
+ protected:
+  QuietFolderWatchTest()
+      : FolderWatchTest(fs::is_directory("/dev/shm") ? fs::path("/dev/shm")
+                                                     : fs::temp_directory_path()) {}
 };
 
 // Tells whether anything that moves a watch's layout on, other than what a
@@ -220,7 +231,7 @@ TEST_F(FolderWatchTest, ADescriptorTheHostReusedIsNeitherReadNorClosed) {
   for (int fd : {pipeFds[0], pipeFds[1], watchFd}) ::close(fd);
 }
 
-TEST_F(FolderWatchTest, ReportsLostMoveTheLayoutOn) {
+TEST_F(QuietFolderWatchTest, ReportsLostMoveTheLayoutOn) {
   // More reports than the kernel queues: a write and a change of mode, turn
   // about so that none is merged with the one before.
   std::ifstream limit("/proc/sys/fs/inotify/max_queued_events");
@@ -248,7 +259,7 @@ TEST_F(FolderWatchTest, ReportsLostMoveTheLayoutOn) {
   EXPECT_TRUE(decided) << "no attempt went by without other changes in the folders above";
 }
 
-TEST_F(FolderWatchTest, AMountOverAWatchedFolderMovesTheLayoutOn) {
+TEST_F(QuietFolderWatchTest, AMountOverAWatchedFolderMovesTheLayoutOn) {
   // Mounted in a mount namespace of a child's own, which no other process
   // sees and whose mounts none of theirs reach.
   const pid_t child = ::fork();

@@ -1,6 +1,8 @@
 // The folder watch: every kind of change at a covered path moves the
-// generation on, including changes made by another process, and paths it
-// cannot see are not covered.
+// generation on, including changes made by another process; lost reports and
+// mounts move the layout on; paths it cannot see are not covered. What a
+// cache keeps of the paths it watches holds from the call after the one that
+// covered them, for a second of the file clock.
 #include "host/foundation/folder_watch.h"
 
 #include <fcntl.h>

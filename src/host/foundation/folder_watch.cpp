@@ -1,7 +1,5 @@
 #include "host/foundation/folder_watch.h"
 
-#include "host/foundation/file_version.h"
-
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
@@ -15,6 +13,8 @@
 #include <cstddef>
 #include <cstring>
 #include <string_view>
+
+#include "host/foundation/file_version.h"
 
 namespace host {
 namespace {

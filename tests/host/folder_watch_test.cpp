@@ -1,9 +1,15 @@
 // The folder watch: every kind of change at a covered path moves the
-// generation on, including changes made by another process, and paths it
-// cannot see are not covered.
+// generation on, including changes made by another process; lost reports and
+// mounts move the layout on; paths it cannot see are not covered. What a
+// cache keeps of the paths it watches holds from the call after the one that
+// covered them, for a second of the file clock.
 #include "host/foundation/folder_watch.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sched.h>
+#include <sys/inotify.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,14 +21,16 @@
 #include <functional>
 #include <string>
 
+#include "support/file_clock.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 
 class FolderWatchTest : public ::testing::Test {
  protected:
-  FolderWatchTest() {
-    std::string pattern = (fs::temp_directory_path() / "zelvora-watch-XXXXXX").string();
+  explicit FolderWatchTest(const fs::path& base = fs::temp_directory_path()) {
+    std::string pattern = (base / "zelvora-watch-XXXXXX").string();
     EXPECT_NE(::mkdtemp(pattern.data()), nullptr);
     root = pattern;
     fs::create_directories(root / "a" / "b");
@@ -36,6 +44,53 @@ class FolderWatchTest : public ::testing::Test {
   }
 
   fs::path root;
+};
+
+// Where other programs rarely create or remove anything, so that a test
+// that needs a quiet moment in the folders above its files finds one soon:
+// the shared memory folder, which compilers and tests leave alone, unlike
+// /tmp.
+class QuietFolderWatchTest : public FolderWatchTest {
+ protected:
+  QuietFolderWatchTest()
+      : FolderWatchTest(fs::is_directory("/dev/shm") ? fs::path("/dev/shm")
+                                                     : fs::temp_directory_path()) {}
+};
+
+// Tells whether anything that moves a watch's layout on, other than what a
+// test does, happened while it lived: an entry created, removed or renamed
+// in a folder on the way to `path`, or (unless `mounts` is false) a mount.
+// Programs running alongside, other tests among them, do that in /tmp at
+// any moment; a test that relies on the layout staying put repeats until an
+// attempt went by quietly.
+class Quiet {
+ public:
+  explicit Quiet(const fs::path& path, bool mounts = true)
+      : inotify_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)),
+        mounts_(mounts ? ::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC) : -1) {
+    constexpr uint32_t kEntries = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
+                                  IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+    for (fs::path folder = path.parent_path();; folder = folder.parent_path()) {
+      EXPECT_GE(::inotify_add_watch(inotify_, folder.c_str(), kEntries), 0) << folder;
+      if (folder == folder.root_path()) break;
+    }
+  }
+  ~Quiet() {
+    ::close(inotify_);
+    if (mounts_ >= 0) ::close(mounts_);
+  }
+  Quiet(const Quiet&) = delete;
+  Quiet& operator=(const Quiet&) = delete;
+
+  // Whether nothing happened since it was made.
+  bool quiet() const {
+    pollfd ready[2] = {{inotify_, POLLIN, 0}, {mounts_, POLLPRI, 0}};
+    return ::poll(ready, mounts_ >= 0 ? 2 : 1, 0) == 0;
+  }
+
+ private:
+  int inotify_;
+  int mounts_;
 };
 
 TEST_F(FolderWatchTest, EveryChangeAtACoveredPathShows) {
@@ -176,6 +231,125 @@ TEST_F(FolderWatchTest, ADescriptorTheHostReusedIsNeitherReadNorClosed) {
   EXPECT_EQ(::read(watchFd, got, sizeof got), 4);  // still open, data untouched
   EXPECT_STREQ(got, "host");
   for (int fd : {pipeFds[0], pipeFds[1], watchFd}) ::close(fd);
+}
+
+TEST_F(QuietFolderWatchTest, ReportsLostMoveTheLayoutOn) {
+  // More reports than the kernel queues: a write and a change of mode, turn
+  // about so that none is merged with the one before.
+  std::ifstream limit("/proc/sys/fs/inotify/max_queued_events");
+  int queued = 0;
+  ASSERT_TRUE(limit >> queued);
+  bool decided = false;
+  for (int attempt = 0; attempt < 50 && !decided; ++attempt) {
+    host::FolderWatch watch;
+    ASSERT_NE(watch.check(), 0u);
+    ASSERT_NE(watch.cover(file()), 0u);
+    Quiet quiet(file());
+    watch.check();
+    const uint64_t layout = watch.layout();
+    const int fd = ::open(file().c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    for (int i = 0; i <= queued / 2; ++i) {
+      ASSERT_EQ(::pwrite(fd, "4", 1, 0), 1);
+      ASSERT_EQ(::fchmod(fd, i % 2 ? 0644 : 0600), 0);
+    }
+    ::close(fd);
+    for (int drain = 0; drain < 8; ++drain) watch.check();
+    EXPECT_NE(watch.layout(), layout);
+    decided = quiet.quiet();
+  }
+  EXPECT_TRUE(decided) << "no attempt went by without other changes in the folders above";
+}
+
+TEST_F(QuietFolderWatchTest, AMountOverAWatchedFolderMovesTheLayoutOn) {
+  // Mounted in a mount namespace of a child's own, which no other process
+  // sees and whose mounts none of theirs reach.
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (::unshare(CLONE_NEWNS) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+      ::_exit(77);
+    }
+    // 0: each mount and unmount moved the layout on; 1: one did not; 2: no
+    // attempt went by quietly.
+    for (int attempt = 0; attempt < 50; ++attempt) {
+      host::FolderWatch watch;
+      if (watch.check() == 0 || watch.cover(file()) == 0) ::_exit(3);
+      Quiet quiet(file(), false);
+      watch.check();
+      const uint64_t before = watch.layout();
+      if (::mount("zelvora", (root / "a").c_str(), "tmpfs", 0, nullptr) != 0) ::_exit(77);
+      watch.check();
+      const uint64_t mounted = watch.layout();
+      if (::umount((root / "a").c_str()) != 0) ::_exit(3);
+      watch.check();
+      if (mounted == before || watch.layout() == mounted) ::_exit(1);
+      if (quiet.quiet()) ::_exit(0);
+    }
+    ::_exit(2);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no mount namespace of its own: not privileged";
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+// The process's watch, dropped so that it starts afresh, and a clock the
+// test sets.
+class WatchedPathsTest : public FolderWatchTest {
+ protected:
+  WatchedPathsTest() { host::processFolderWatch().drop(); }
+  ~WatchedPathsTest() override { host::processFolderWatch().drop(); }
+
+  // Confirms `paths` until a confirmation holds, which takes two calls while
+  // the folders above stay put.
+  static void confirm(host::WatchedPaths& paths, const fs::path& path, uint64_t& generation) {
+    for (int attempt = 0; attempt < 50; ++attempt) {
+      generation = host::processFolderWatch().check();
+      ASSERT_NE(generation, 0u);
+      paths.confirm(generation, path);
+      if (paths.unchanged(generation)) return;
+    }
+    FAIL() << "never confirmed";
+  }
+
+  static constexpr int64_t kSecond = host::kFileClockSecond;
+  testing_support::FakeFileClock clock{1000 * kSecond};
+};
+
+TEST_F(WatchedPathsTest, APathIsConfirmedOnlyAfterTheCallThatCoversIt) {
+  // A change made between the look at the file and its watch being added
+  // goes unreported, so the call that covers a path cannot confirm it.
+  host::WatchedPaths paths;
+  uint64_t generation = host::processFolderWatch().check();
+  ASSERT_NE(generation, 0u);
+  paths.confirm(generation, file());
+  EXPECT_FALSE(paths.unchanged(generation));
+  confirm(paths, file(), generation);
+}
+
+TEST_F(WatchedPathsTest, AConfirmationHoldsForASecondOfTheFileClock) {
+  const struct {
+    const char* what;
+    int64_t later;  // the clock at unchanged(), from the confirmation
+    bool unchanged;
+  } cases[] = {
+      {"now", 0, true},
+      {"a hair short of a second later", kSecond - 1, true},
+      {"a second later", kSecond, false},
+      {"an hour later", 3600 * kSecond, false},
+      {"the clock set back", -1, false},
+  };
+  for (const auto& c : cases) {
+    host::WatchedPaths paths;
+    clock.set(1000 * kSecond);
+    uint64_t generation = 0;
+    confirm(paths, file(), generation);
+    clock.set(1000 * kSecond + c.later);
+    EXPECT_EQ(paths.unchanged(generation), c.unchanged) << c.what;
+  }
 }
 
 }  // namespace

@@ -10,11 +10,10 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "host/foundation/device.h"
@@ -51,9 +50,26 @@ class AreaCache : public LookupTest {
     return device.path(std::string(kAreaCodeFolder) + code + ".txt");
   }
 
-  // Waits until files written so far are safely older than any read that
-  // follows, so that an unchanged file is not read again.
-  static void letFilesSettle() { std::this_thread::sleep_for(std::chrono::milliseconds(120)); }
+  static constexpr int64_t kSecond = host::kFileClockSecond;
+
+  // Plays "a second later" for every file written so far, so that an
+  // unchanged file is not read again: waits (a tick of the system's file
+  // clock at most) until a change made now is dated after all of them, so
+  // that a later change shows in a stat, and from then on takes versions on
+  // a clock set a second past that, which moves only as the test says.
+  void letFilesSettle() {
+    const std::string mark = device.path("/clock-mark");
+    device.writeFile("/clock-mark", "");
+    const int64_t written = testing_support::FakeFileClock::changeTimeOf(mark);
+    int64_t now = written;
+    for (int tries = 0; tries < 10000000 && now <= written; ++tries) {
+      ASSERT_EQ(::utimensat(AT_FDCWD, mark.c_str(), nullptr, 0), 0);
+      now = testing_support::FakeFileClock::changeTimeOf(mark);
+    }
+    ASSERT_GT(now, written) << "the file clock never moved on";
+    if (!clock) clock.emplace(0);
+    clock->set(now + kSecond);
+  }
 
   // Lets the file settle and looks it up until only the folder watch is
   // asked: the first lookup reads it, the next covers its paths, the next
@@ -62,6 +78,9 @@ class AreaCache : public LookupTest {
     letFilesSettle();
     for (int i = 0; i < 4; ++i) EXPECT_EQ(lookUp("020 7946"), expected);
   }
+
+  // The file clock once letFilesSettle() has set it.
+  std::optional<testing_support::FakeFileClock> clock;
 };
 
 TEST_F(AreaCache, SameSizeRewriteInPlaceIsSeenAtOnce) {
@@ -122,12 +141,18 @@ TEST_F(AreaCache, ChangesAreSeenWhetherTheFolderCanBeWatchedOrNot) {
       fs::create_directory_symlink(folder.string() + ".real", folder);
     }
     writeCodes("44", "4420|London\n");
+    struct stat written {};
+    ASSERT_EQ(::stat(codesPath().c_str(), &written), 0);
     fs::create_hard_link(codesPath(), device.path("/link.txt"));
     warmUp("London");
     const int fd = ::open(device.path("/link.txt").c_str(), O_WRONLY);
     ASSERT_GE(fd, 0);
     for (const char* text : {"4420|Lund\n", "4420|Leed\n"}) {
-      ASSERT_EQ(::pwrite(fd, text, 10, 0), 10);  // through the other name
+      // Through the other name, in the same size, its times put back as
+      // "touch -r" would: only the change time tells.
+      ASSERT_EQ(::pwrite(fd, text, 10, 0), 10);
+      const timespec times[2] = {written.st_atim, written.st_mtim};
+      ASSERT_EQ(::futimens(fd, times), 0);
       EXPECT_EQ(lookUp("020 7946"), std::string(text).substr(5, 4)) << linked;
       warmUp(std::string(text).substr(5, 4).c_str());
     }
@@ -153,7 +178,7 @@ TEST_F(AreaCache, AChangeMadeOnlyThroughAMemoryMappingIsSeenWithinASecond) {
   std::memcpy(static_cast<char*>(mapped) + 5, "Lisbon", 6);
   ::munmap(mapped, 12);
   ::close(fd);
-  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  clock->advance(kSecond);
   EXPECT_EQ(lookUp("020 7946"), "Lisbon");
 }
 
@@ -285,11 +310,12 @@ TEST_F(AreaCache, IndexesHoldNoMoreThanTheBudget) {
 
 TEST_F(AreaCache, FilesWrittenJustNowAreReadAgainUntilTheySettle) {
   writeCodes("44", "4420|London\n");
+  clock.emplace(testing_support::FakeFileClock::changeTimeOf(codesPath()));  // a file dated now
   const uint64_t start = areaFilesRead();
   EXPECT_EQ(lookUp("020 7946"), "London");
   EXPECT_EQ(lookUp("020 7946"), "London");
   EXPECT_EQ(areaFilesRead() - start, 2u);
-  letFilesSettle();
+  clock->advance(kSecond);
   EXPECT_EQ(lookUp("020 7946"), "London");
   EXPECT_EQ(lookUp("020 7946"), "London");
   EXPECT_EQ(areaFilesRead() - start, 3u);
@@ -301,7 +327,6 @@ TEST_F(AreaCache, FilesWrittenJustNowAreReadAgainUntilTheySettle) {
 // time is ahead of the clock (set back) is read again at most once a second;
 // one changed in the tick it was read is read until it settles.
 TEST_F(AreaCache, ReadsFollowTheChangeTimeAgainstTheClock) {
-  constexpr int64_t kSecond = host::kFileClockSecond;
   struct Step {
     int64_t advance;  // the clock moves on by this much before the lookup
     uint64_t reads;   // then the lookup reads the file this many times

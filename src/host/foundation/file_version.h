@@ -21,8 +21,9 @@
 //
 // The clock and the stat calls come from a FileVersionSource, the system's
 // unless a test installs its own to play "now", "a second later" or "a file
-// dated now" without waiting. Plain values otherwise; nothing else here
-// keeps state.
+// dated now" without waiting; the folder watch's "less than a second ago"
+// (folder_watch.h) is read off the same clock. Plain values otherwise;
+// nothing else here keeps state.
 #pragma once
 
 #include <sys/stat.h>

@@ -12,8 +12,9 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
-#include <ctime>
 #include <string_view>
+
+#include "host/foundation/file_version.h"
 
 namespace host {
 namespace {
@@ -231,17 +232,14 @@ namespace {
 
 constexpr int64_t kTrustNs = 1'000'000'000;
 
-int64_t coarseNow() {
-  timespec now{};
-  ::clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
-  return static_cast<int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
-}
-
 }  // namespace
 
 bool WatchedPaths::unchanged(uint64_t generation) const {
-  return generation != 0 && confirmedIn_ == generation &&
-         coveredIn_ == processFolderWatch().layout() && coarseNow() - confirmedAt_ < kTrustNs;
+  if (generation == 0 || confirmedIn_ != generation || coveredIn_ != processFolderWatch().layout())
+    return false;
+  // A clock set back since counts as a second gone by.
+  const int64_t since = fileClockNow() - confirmedAt_;
+  return since >= 0 && since < kTrustNs;
 }
 
 void WatchedPaths::confirm(uint64_t generation, const std::string& first,
@@ -259,7 +257,7 @@ void WatchedPaths::confirm(uint64_t generation, const std::string& first,
     return;
   }
   confirmedIn_ = generation;
-  confirmedAt_ = coarseNow();
+  confirmedAt_ = fileClockNow();
 }
 
 }  // namespace host

@@ -126,9 +126,11 @@ class WatchedPaths {
  public:
   // Whether the paths are still as they were when last confirmed, without
   // looking at them: the watch, whose generation is now `generation`,
-  // reported nothing since, and that was less than a second ago (a change
-  // made only through a shared memory mapping, or to the permissions of a
-  // folder far above, goes unreported).
+  // reported nothing since, and that was less than a second ago by the file
+  // clock (fileClockNow() in file_version.h, which a test may set; set back,
+  // it counts as a second gone by), since a change made only through a
+  // shared memory mapping, or to the permissions of a folder far above, goes
+  // unreported.
   bool unchanged(uint64_t generation) const;
 
   // Records that the paths (`second` may be empty) were just looked at,
@@ -147,7 +149,7 @@ class WatchedPaths {
 
  private:
   uint64_t confirmedIn_ = 0;  // the generation confirmed in; 0: none
-  int64_t confirmedAt_ = 0;   // the monotonic clock then, in ns
+  int64_t confirmedAt_ = 0;   // the file clock then, in ns
   uint64_t coveredIn_ = 0;    // the layout the paths are covered in; 0: not covered
   bool uncoverable_ = false;  // the watch cannot see them: not tried again until forget()
 };

@@ -98,12 +98,13 @@ class Child {
     return !(::waitid(P_PID, pid_, &ended, WEXITED | WNOHANG | WNOWAIT) == 0 && ended.si_pid);
   }
 
-  // Waits until `text` shows in the standard output; false when the program
-  // ended without it.
-  bool waitFor(const std::string& text) {
-    for (siginfo_t ended = {}; contentsOf(out_).find(text) == std::string::npos; ::usleep(10000)) {
+  // Waits until `text` shows in the standard output (the standard error when
+  // `error`); false when the program ended without it.
+  bool waitFor(const std::string& text, bool error = false) {
+    std::FILE* file = error ? err_ : out_;
+    for (siginfo_t ended = {}; contentsOf(file).find(text) == std::string::npos; ::usleep(10000)) {
       if (::waitid(P_PID, pid_, &ended, WEXITED | WNOHANG | WNOWAIT) == 0 && ended.si_pid) {
-        return contentsOf(out_).find(text) != std::string::npos;
+        return contentsOf(file).find(text) != std::string::npos;
       }
     }
     return true;

@@ -102,4 +102,25 @@ TEST(HeldLock, LookupsAnswerAtOnceAndStoringWaitsOnlyAsLongAsAllowed) {
   EXPECT_EQ(e2e::setting(root, "countryCode"), "44\n");
 }
 
+// Guards against the home command giving up on a held lock as a lookup does:
+// it waits, says so after a second, and once the lock is free stores what it
+// derived. The lock is let go only after the command said it waits, so no
+// timing decides the outcome.
+TEST(HeldLock, HomeWaitsForTheLockAndThenStores) {
+  testing_support::TempDevice device;
+  const std::string lockPath = device.path(e2e::kPreferences) + ".lock";
+  HeldLock lock(lockPath);
+  ASSERT_TRUE(lock.held());
+  e2e::Child home({e2e::program("zelvora"), "--root", device.root(), "--region", "GB", "--wait",
+                   "600", "home"});
+  const bool announced = home.waitFor("zelvora: waiting for the lock " + lockPath, true);
+  lock.release();
+  const e2e::Outcome outcome = home.finishWithin(120);
+  EXPECT_TRUE(announced) << e2e::describe(outcome);
+  EXPECT_EQ(outcome.status, 0) << e2e::describe(outcome);
+  EXPECT_EQ(outcome.out, "44\t0\n");
+  EXPECT_EQ(e2e::setting(device.root(), "trunkPrefixx"), "0\n");
+  EXPECT_EQ(e2e::setting(device.root(), "countryCode"), "44\n");
+}
+
 }  // namespace

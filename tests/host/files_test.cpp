@@ -2,14 +2,18 @@
 // reading the whole file, and every failure says why.
 #include "host/foundation/files.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 
 #include "support/temp_device.h"
@@ -118,6 +122,65 @@ TEST(Files, AFileThatMayNotBeReadIsPermissionDenied) {
   if (status == testing_support::kCannotDropPrivileges) {
     GTEST_SKIP() << "cannot become an unprivileged user, and root may read any file";
   }
+  EXPECT_EQ(status, 0);
+}
+
+// A line of /proc/<pid>/`name`.
+std::string procLine(pid_t pid, const std::string& name) {
+  std::ifstream file("/proc/" + std::to_string(pid) + "/" + name);
+  std::string line;
+  std::getline(file, line);
+  return line;
+}
+
+// Whether process `pid` sleeps in the open of a FIFO, waiting for a reader.
+// Its state shows 'R' from the moment a reader's open wakes it.
+bool waitsForAReader(pid_t pid) {
+  const std::string stat = procLine(pid, "stat");
+  const size_t name = stat.rfind(')');
+  const std::string wchan = procLine(pid, "wchan");
+  return name != std::string::npos && stat.compare(name, 3, ") S") == 0 &&
+         (wchan == "wait_for_partner" || wchan == "fifo_open");
+}
+
+// Guards against opening what stands at the path before looking at it: even
+// without blocking, opening a FIFO for reading lets go a writer that waits on
+// it for a reader, which then writes to nobody. After each read the writer,
+// seen waiting in its open beforehand, must wait still.
+TEST(Files, AFifoIsNotOpenedSoAWriterWaitingOnItWaitsStill) {
+  Folder folder;
+  const std::string fifo = folder.path("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  const pid_t writer = ::fork();
+  if (writer == 0) ::_exit(::open(fifo.c_str(), O_WRONLY) >= 0 ? 0 : 1);
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!waitsForAReader(writer) && std::chrono::steady_clock::now() < until) ::usleep(1000);
+  const bool waiting = waitsForAReader(writer);
+
+  const std::function<bool()> reads[] = {
+      [&] {
+        std::string contents;
+        return host::readWholeFile(fifo, contents);
+      },
+      [&] { return host::readFileBytes(fifo).has_value(); },
+      [&] {
+        FileProblem problem;
+        uint64_t size = 0;
+        const int fd = host::openRegularFile(fifo, problem, size);
+        if (fd >= 0) ::close(fd);
+        return fd >= 0 || problem.kind != Kind::notRegularFile;
+      },
+  };
+  for (size_t i = 0; waiting && i < std::size(reads); ++i) {
+    EXPECT_FALSE(reads[i]()) << "read " << i;
+    EXPECT_TRUE(waitsForAReader(writer)) << "read " << i << " let the writer go";
+  }
+  // A reader of our own lets it go, so that it ends.
+  const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  int status = -1;
+  ::waitpid(writer, &status, 0);
+  ::close(reader);
+  ASSERT_TRUE(waiting) << "the writer was never seen waiting in its open";
   EXPECT_EQ(status, 0);
 }
 

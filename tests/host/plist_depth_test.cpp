@@ -97,4 +97,22 @@ TEST(PlistDepth, BinaryGraphsAreBounded) {
   EXPECT_EQ(measure(utf16), Nesting::fits);
 }
 
+// Guards the limit where the walk cannot follow the text and counts every
+// opening that follows: the file still fits at exactly kMaxDepth levels and
+// is refused at one more, whatever made the walk lose its way.
+TEST(PlistDepth, TheLimitHoldsWhereTheWalkLosesItsWay) {
+  const std::string losing[] = {"<unknown/>", "<!ELEMENT x>", "text outside any tag"};
+  for (const std::string& lost : losing) {
+    SCOPED_TRACE(lost);
+    for (int levels : {kMaxDepth, kMaxDepth + 1}) {
+      // The root dictionary is level 1; the arrays after the lost part are
+      // counted on top of it.
+      const std::string text = kHead + "<dict><key>k</key>" + lost +
+                               repeat("<array>", size_t(levels - 1)) +
+                               repeat("</array>", size_t(levels - 1)) + "</dict></plist>";
+      EXPECT_EQ(measure(text), levels > kMaxDepth ? Nesting::tooDeep : Nesting::fits) << levels;
+    }
+  }
+}
+
 }  // namespace

@@ -2,8 +2,13 @@
 // only no fsync. Programs that keep their files in a tmpfs folder rely on it.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "host/foundation/preferences.h"
 #include "host/foundation/values.h"
@@ -35,6 +40,46 @@ TEST(PreferencesFsync, UnflushedStoresAreWholeFilesThatOtherProcessesRead) {
     EXPECT_FALSE(std::filesystem::exists(device.path(std::string(kFile) + ".tmp")));
   }
   host::setPreferencesFsync(true);
+}
+
+// What each flush was given: the path its descriptor names at that moment and
+// the size of what it names.
+std::vector<std::pair<std::string, int64_t>>& flushed() {
+  static std::vector<std::pair<std::string, int64_t>> calls;
+  return calls;
+}
+int recordFlush(int fd) {
+  struct stat info {};
+  ::fstat(fd, &info);
+  flushed().emplace_back(std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd)),
+                         S_ISREG(info.st_mode) ? int64_t(info.st_size) : -1);
+  return ::fsync(fd);
+}
+
+// Guards against a file counted as stored before its bytes are on the disk:
+// the temporary file is flushed whole while it is still the temporary, before
+// the rename makes it the file, and then the folder that holds the rename;
+// with flushing off, nothing is.
+TEST(PreferencesFsync, TheTemporaryFileIsFlushedWholeBeforeItIsRenamed) {
+  testing_support::TempDevice device;
+  const std::string file = std::filesystem::weakly_canonical(device.path(kFile));
+  for (bool flush : {true, false}) {
+    SCOPED_TRACE(flush ? "flushed" : "not flushed");
+    host::setPreferencesFsync(flush);
+    flushed().clear();
+    const host::FlushCall previous = host::setPreferencesFlushCall(&recordFlush);
+    CFPreferencesSetAppValue("mode", NSString::fromUtf8(flush ? "on" : "off"), kDomain);
+    const bool stored = CFPreferencesAppSynchronize(kDomain);
+    host::setPreferencesFlushCall(previous);
+    host::setPreferencesFsync(true);
+    ASSERT_TRUE(stored);
+    std::vector<std::pair<std::string, int64_t>> expected;
+    if (flush) {
+      expected = {{file + ".tmp", int64_t(std::filesystem::file_size(file))},
+                  {std::filesystem::path(file).parent_path(), -1}};
+    }
+    EXPECT_EQ(flushed(), expected);
+  }
 }
 
 }  // namespace

@@ -23,6 +23,7 @@
 #include "host/foundation/device.h"
 #include "host/foundation/plist_codec.h"
 #include "host/foundation/values.h"
+#include "support/file_clock.h"
 #include "support/temp_device.h"
 #include "support/unprivileged.h"
 
@@ -647,4 +648,37 @@ TEST(Preferences, ChangesToASettledFileAreSeenAtTheNextSynchronisation) {
     ASSERT_TRUE(store());
     expectValue("key", text(std::to_string(round) + "ld"));
   }
+}
+
+// Guards against a synchronisation that trusts the quiet folder watch while
+// changes are pending: once the file has settled and the watch spares even
+// the stat, a change that cannot be stored (the lock held elsewhere) still
+// gives false and stays pending, and one that can is stored.
+TEST(Preferences, AChangeToASettledFileIsStoredOrKeptPending) {
+  TempDevice device;
+  set("key", text("old"));
+  ASSERT_TRUE(store());  // makes the file and the lock file
+  // Long after the file's change time, so that its version settles at once.
+  testing_support::FakeFileClock clock(
+      testing_support::FakeFileClock::changeTimeOf(device.path(kFile)) +
+      10 * host::kFileClockSecond);
+  for (int quiet = 0; quiet < 4; ++quiet) ASSERT_TRUE(store());
+  // Taking a lock on a file that is there changes nothing the watch sees.
+  const int holder = ::open((device.path(kFile) + ".lock").c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+  host::setPreferencesLockWait({0, 0, nullptr});
+  set("key", text("new"));
+  const bool stored = store();
+  host::setPreferencesLockWait({10000000000, 1000000000, nullptr});  // the default again
+  EXPECT_FALSE(stored);
+  EXPECT_NE(host::preferencesStoreError(kDomain).find("held by another process"), std::string::npos)
+      << host::preferencesStoreError(kDomain);
+  expectValue("key", text("new"));
+  auto onDisk = host::plist::decode(device.readFile(kFile).value_or(""));
+  ASSERT_TRUE(onDisk);
+  EXPECT_TRUE(valuesEqual((*onDisk)["key"], text("old")));
+  ::close(holder);
+  EXPECT_TRUE(store()) << "the change was kept pending";
+  freshProcess();
+  expectValue("key", text("new"));
 }

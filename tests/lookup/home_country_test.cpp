@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <filesystem>
 #include <string>
 
 #include "host/foundation/preferences.h"
@@ -303,6 +304,36 @@ TEST_F(HomeCountryTest, RecentsOfWrongKindKeepsThePreviousCount) {
   loadPrefs();
   EXPECT_EQ(recentsToShow, 9);
   EXPECT_EQ(textOf(callingCodePrefs), "44");  // read before the failure
+}
+
+// Guards against a derived trunk prefix written over one the user set after it
+// was derived: while another process holds the lock, the lookup's derived
+// values stay pending; the user then sets "9", and once the lock is free the
+// derived "0" must yield to it, while the derived calling code, which nobody
+// set meanwhile, is stored.
+TEST_F(HomeCountryTest, ADerivedTrunkPrefixYieldsToOneSetMeanwhile) {
+  device.setRegion("GB");
+  const std::string lockPath = host::preferencesPath(kPrefsDomain) + ".lock";
+  device.writeFile(lockPath.substr(device.root().size()), "");
+  const int holder = ::open(lockPath.c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+  host::setPreferencesLockWait({0, 0, nullptr});  // nothing waits for the held lock
+  EXPECT_EQ(textOf(settleHomeCountry().trunkPrefix), "0");
+  host::setPreferencesLockWait({10000000000, 1000000000, nullptr});  // the default again
+  EXPECT_FALSE(std::filesystem::exists(host::preferencesPath(kPrefsDomain)));
+  ::close(holder);
+  pid_t editor = ::fork();
+  if (editor == 0) {
+    host::resetPreferenceViews();
+    CFPreferencesSetAppValue(kTrunkPrefixKey, NSString::fromUtf8("9"), kPrefsDomain);
+    ::_exit(CFPreferencesAppSynchronize(kPrefsDomain) ? 0 : 1);
+  }
+  int status = 0;
+  ::waitpid(editor, &status, 0);
+  ASSERT_EQ(status, 0);
+  EXPECT_TRUE(CFPreferencesAppSynchronize(kPrefsDomain));
+  EXPECT_TRUE(storedText(kTrunkPrefixKey, "9"));
+  EXPECT_TRUE(storedText(kCountryCodeKey, "44"));
 }
 
 }  // namespace

@@ -231,6 +231,8 @@ bool writeAll(int fd, const std::string& bytes) {
 
 // Whether written files are flushed to the disk; see setPreferencesFsync.
 bool flushWrites = true;
+// What flushes them; see setPreferencesFlushCall.
+host::FlushCall flushCall = ::fsync;
 // Whether derived changes wait for the lock; see setPreferencesDerivedWait.
 bool derivedWait = false;
 // How long changes wait for the lock; see setPreferencesLockWait.
@@ -244,7 +246,7 @@ void syncFolder(const std::string& path) {
   std::string folder = std::filesystem::path(path).parent_path().string();
   int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
-  ::fsync(fd);
+  flushCall(fd);
   ::close(fd);
 }
 
@@ -281,7 +283,7 @@ std::string replaceFile(const std::string& path, const std::string& bytes, bool 
   ::unlink(temporary.c_str());
   int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (fd < 0) return failed("cannot create " + temporary);
-  bool written = writeAll(fd, bytes) && (!flushWrites || ::fsync(fd) == 0);
+  bool written = writeAll(fd, bytes) && (!flushWrites || flushCall(fd) == 0);
   int writeError = errno;
   written = (::close(fd) == 0) && written;
   if (!written) {
@@ -559,6 +561,10 @@ void resetPreferenceViews() {
 
 void setPreferencesFsync(bool enabled) {
   flushWrites = enabled;
+}
+
+FlushCall setPreferencesFlushCall(FlushCall call) {
+  return std::exchange(flushCall, call ? call : ::fsync);
 }
 
 void setPreferencesDerivedWait(bool enabled) {

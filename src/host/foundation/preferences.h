@@ -140,6 +140,14 @@ void resetPreferenceViews();
 // effect at the next synchronisation.
 void setPreferencesFsync(bool enabled);
 
+// The call that flushes a written file, and then its folder, to the disk while
+// setPreferencesFsync is on: fsync() unless set otherwise. It must act as
+// fsync() does: 0, or -1 with errno set. For tests that watch what is flushed
+// and when; nullptr puts fsync() back. Gives the call it replaces.
+// Process-wide.
+using FlushCall = int (*)(int fd);
+FlushCall setPreferencesFlushCall(FlushCall call);
+
 // Whether a synchronisation whose pending changes are all derived ones
 // (setAppValueIfStill) waits for a lock another process holds, as other
 // changes do. Off by default, so that a lock held for ever cannot hang a host

@@ -33,6 +33,8 @@ TEST(MessagesCases, IntValueOfATextReadsTheLeadingInteger) {
       {"-2147483649", INT_MIN},
       {"99999999999999999999999", INT_MAX},
       {"-99999999999999999999999", INT_MIN},
+      {"18446744073709551621", INT_MAX},  // 2^64 + 5: no wrapping around to 5
+      {"-18446744073709551621", INT_MIN},
       {"0002147483647", INT_MAX},
   };
   for (const Case& c : cases) {

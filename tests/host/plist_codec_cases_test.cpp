@@ -52,6 +52,11 @@ TEST(PlistCodecCases, WhatAFileCannotHoldIsLeftOutAtAnyLevel) {
   const id withNul = NSDictionary::make({{std::string("a\0b", 3), one}, {"k", one}});
   EXPECT_TRUE(valuesEqual(host::plist::storedForm(NSArray::make({withNul})),
                           NSArray::make({NSDictionary::make({{"k", one}})})));
+  auto topLevel =
+      host::plist::decode(host::plist::encodeXml({{std::string("a\0b", 3), one}, {"k", one}}));
+  ASSERT_TRUE(topLevel);
+  EXPECT_EQ(topLevel->size(), 1u);
+  EXPECT_EQ(topLevel->count("k"), 1u);
   const int kept = host::plist::kMaxDepth - 1;
   EXPECT_TRUE(valuesEqual(host::plist::storedForm(chain(kept)), chain(kept)));
   EXPECT_TRUE(valuesEqual(host::plist::storedForm(chain(kept + 1)), chain(kept)));

@@ -115,8 +115,13 @@ void FileLock::open(const std::string& path) {
   fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | kFlags, 0644);
   // A folder, or an existing lock file in a folder this process may not
   // write, still locks when opened for reading.
-  if (fd_ < 0 && errno != ENOENT) fd_ = ::open(path.c_str(), O_RDONLY | kFlags);
-  if (fd_ < 0) error_ = "cannot open the lock " + path + ": " + reasonOf(errno);
+  int error = errno;
+  if (fd_ < 0 && error != ENOENT) {
+    fd_ = ::open(path.c_str(), O_RDONLY | kFlags);
+    // No file to open for reading: the reason is why it could not be made.
+    if (fd_ < 0 && errno != ENOENT) error = errno;
+  }
+  if (fd_ < 0) error_ = "cannot open the lock " + path + ": " + reasonOf(error);
 }
 
 bool FileLock::samePath(const std::string& path) const {

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -131,6 +132,40 @@ TEST(DataCommand, ChineseWithCarriersHasNoEnglishNames) {
                         {"+44 20 7946 0000", "英国"},             // London has no Chinese name
                         {"+1 876 555 1234", "牙买加"},
                     });
+}
+
+// Guards the empty files that keep English out of a language without a base:
+// Chinese has no records for +247 and +383, so its install must still write
+// their files, empty, or the bundled English names answer through.
+TEST(DataCommand, ALanguageWithoutBaseHidesTheEnglishOfCodesItLacks) {
+  testing_support::TempDevice device;
+  const std::string root = device.root();
+  expectAreas(root, {{"+247 6412", "Two Boats"}, {"+383 38 123 456", "Prishtina"}});
+  e2e::Outcome outcome = e2e::zelvora(root, {"data", "install", "--language", "zh"});
+  ASSERT_EQ(outcome.status, 0) << e2e::describe(outcome);
+  for (const char* name : {"247.txt", "383.txt"}) {
+    EXPECT_EQ(device.readFile(dataFile(name)), "") << name;
+  }
+  expectAreas(root, {{"+247 6412", ""}, {"+383 38 123 456", ""}, {"+44 20 7946 0000", "英国"}});
+}
+
+// Guards against an install writing over an installed file in place: a file
+// is replaced by another, so whoever holds the old one (here a hard link to
+// it) keeps the old bytes.
+TEST(DataCommand, AReinstallReplacesFilesAndLeavesTheOldOnesToTheirHolders) {
+  testing_support::TempDevice device;
+  const std::string root = device.root();
+  ASSERT_EQ(e2e::zelvora(root, {"data", "install"}).status, 0);
+  const std::optional<std::string> english = device.readFile(dataFile("49.txt"));
+  ASSERT_TRUE(english);
+  std::filesystem::create_hard_link(device.path(dataFile("49.txt")), device.path("/held-49.txt"));
+  e2e::Outcome outcome = e2e::zelvora(root, {"data", "install", "--language", "de"});
+  ASSERT_EQ(outcome.status, 0) << e2e::describe(outcome);
+  EXPECT_EQ(device.readFile("/held-49.txt"), english);
+  const std::optional<std::string> german = device.readFile(dataFile("49.txt"));
+  EXPECT_NE(german, english);
+  EXPECT_NE(german.value_or("").find("|München\n"), std::string::npos);
+  expectAreas(root, {{"+49 89 1234567", "München"}});
 }
 
 // Guards the usage errors: an unknown language or option changes nothing.

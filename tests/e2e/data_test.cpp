@@ -168,6 +168,26 @@ TEST(DataCommand, AReinstallReplacesFilesAndLeavesTheOldOnesToTheirHolders) {
   expectAreas(root, {{"+49 89 1234567", "München"}});
 }
 
+// Guards the status's count of installed files changed or taken away since,
+// and a removal with nothing installed (no folder, or no manifest in it)
+// being no error.
+TEST(DataCommand, StatusCountsChangedAndMissingFilesAndRemovingNothingIsDone) {
+  testing_support::TempDevice device;
+  const std::string root = device.root();
+  for (bool folder : {false, true}) {
+    if (folder) std::filesystem::create_directories(device.path(kAreaCodeFolder));
+    e2e::Outcome removed = e2e::zelvora(root, {"data", "remove"});
+    EXPECT_EQ(removed.status, 0) << e2e::describe(removed);
+    EXPECT_EQ(removed.out, "nothing installed\n");
+  }
+  ASSERT_EQ(e2e::zelvora(root, {"data", "install", "--language", "de"}).status, 0);
+  device.writeFile(dataFile("49.txt"), "49|Changed\n");
+  std::filesystem::remove(device.path(dataFile("33.txt")));
+  e2e::Outcome status = e2e::zelvora(root, {"data"});
+  EXPECT_NE(status.out.find(" files (1 changed since) (1 missing)\n"), std::string::npos)
+      << status.out;
+}
+
 // Guards the usage errors: an unknown language or option changes nothing.
 TEST(DataCommand, UsageErrorsInstallNothing) {
   testing_support::TempDevice device;

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -133,6 +134,60 @@ TEST(DataCommand, ChineseWithCarriersHasNoEnglishNames) {
                         {"+44 20 7946 0000", "英国"},             // London has no Chinese name
                         {"+1 876 555 1234", "牙买加"},
                     });
+}
+
+// Guards the empty files that keep English out of a language without a base:
+// Chinese has no records for +247 and +383, so its install must still write
+// their files, empty, or the bundled English names answer through.
+TEST(DataCommand, ALanguageWithoutBaseHidesTheEnglishOfCodesItLacks) {
+  testing_support::TempDevice device;
+  const std::string root = device.root();
+  expectAreas(root, {{"+247 6412", "Two Boats"}, {"+383 38 123 456", "Prishtina"}});
+  e2e::Outcome outcome = e2e::zelvora(root, {"data", "install", "--language", "zh"});
+  ASSERT_EQ(outcome.status, 0) << e2e::describe(outcome);
+  for (const char* name : {"247.txt", "383.txt"}) {
+    EXPECT_EQ(device.readFile(dataFile(name)), "") << name;
+  }
+  expectAreas(root, {{"+247 6412", ""}, {"+383 38 123 456", ""}, {"+44 20 7946 0000", "英国"}});
+}
+
+// Guards against an install writing over an installed file in place: a file
+// is replaced by another, so whoever holds the old one (here a hard link to
+// it) keeps the old bytes.
+TEST(DataCommand, AReinstallReplacesFilesAndLeavesTheOldOnesToTheirHolders) {
+  testing_support::TempDevice device;
+  const std::string root = device.root();
+  ASSERT_EQ(e2e::zelvora(root, {"data", "install"}).status, 0);
+  const std::optional<std::string> english = device.readFile(dataFile("49.txt"));
+  ASSERT_TRUE(english);
+  std::filesystem::create_hard_link(device.path(dataFile("49.txt")), device.path("/held-49.txt"));
+  e2e::Outcome outcome = e2e::zelvora(root, {"data", "install", "--language", "de"});
+  ASSERT_EQ(outcome.status, 0) << e2e::describe(outcome);
+  EXPECT_EQ(device.readFile("/held-49.txt"), english);
+  const std::optional<std::string> german = device.readFile(dataFile("49.txt"));
+  EXPECT_NE(german, english);
+  EXPECT_NE(german.value_or("").find("|München\n"), std::string::npos);
+  expectAreas(root, {{"+49 89 1234567", "München"}});
+}
+
+// Guards the status's count of installed files changed or taken away since,
+// and a removal with nothing installed (no folder, or no manifest in it)
+// being no error.
+TEST(DataCommand, StatusCountsChangedAndMissingFilesAndRemovingNothingIsDone) {
+  testing_support::TempDevice device;
+  const std::string root = device.root();
+  for (bool folder : {false, true}) {
+    if (folder) std::filesystem::create_directories(device.path(kAreaCodeFolder));
+    e2e::Outcome removed = e2e::zelvora(root, {"data", "remove"});
+    EXPECT_EQ(removed.status, 0) << e2e::describe(removed);
+    EXPECT_EQ(removed.out, "nothing installed\n");
+  }
+  ASSERT_EQ(e2e::zelvora(root, {"data", "install", "--language", "de"}).status, 0);
+  device.writeFile(dataFile("49.txt"), "49|Changed\n");
+  std::filesystem::remove(device.path(dataFile("33.txt")));
+  e2e::Outcome status = e2e::zelvora(root, {"data"});
+  EXPECT_NE(status.out.find(" files (1 changed since) (1 missing)\n"), std::string::npos)
+      << status.out;
 }
 
 // Guards the usage errors: an unknown language or option changes nothing.

@@ -171,6 +171,37 @@ TEST(AreaIndex, AreaTextsAreStoredOnce) {
   EXPECT_LT(areaIndexBytes(index), 1000u * 7);
 }
 
+// Area texts are interned by their length and first, second and last eight
+// bytes, which hold the whole of a text of up to 24 bytes only. Guards against
+// two texts alike in those bytes but not between them (or, under 24 bytes,
+// in the second eight) being taken for one, in the index and in the index
+// file written from it; and against a text met again not being found.
+TEST(AreaIndex, AreaTextsAlikeAtTheirEndsStayApart) {
+  const struct {
+    const char* first;
+    const char* second;
+  } pairs[] = {
+      {"Ascension Island, north (south)", "Ascension Island, south (south)"},  // 31 bytes
+      {"Ascension Island: (north)", "Ascension Island, (north)"},              // 25 bytes
+      {"Ascension Island, Two Boats Village", "Ascension Island, Wideawake Village"},
+      {"Ascensio north sland", "Ascensio south sland"},  // 20: the second word differs
+  };
+  for (const auto& pair : pairs) {
+    SCOPED_TRACE(pair.first);
+    const std::string first = pair.first, second = pair.second;
+    ASSERT_EQ(first.size(), second.size());
+    const std::string text = "4420|" + first + "\n4421|" + second + "\n4422|" + first + "\n";
+    for (const char16_t* national : {u"2079460000", u"2179460000", u"2279460000"}) {
+      const std::string expected = "=" + (national[1] == u'1' ? second : first);
+      EXPECT_EQ(byIndex(text, 2, national), expected);
+      EXPECT_EQ(byPrebuilt(text, 2, national), expected);
+    }
+    AreaIndex index;
+    ASSERT_TRUE(buildAreaIndex(text, 2, index));
+    EXPECT_EQ(index.areaTexts, first + second);
+  }
+}
+
 // Random texts made mostly of what real files hold, with everything the
 // matching must get right mixed in; numbers likewise.
 std::string randomText(std::mt19937& random) {

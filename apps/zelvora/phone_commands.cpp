@@ -131,6 +131,9 @@ int runRecents(const Arguments& allArguments, const apps::CommonOptions& options
   if (numbers.empty()) {
     return fail(2, "usage: zelvora recents NUMBER... [--again] [--png FILE] [--verbose]");
   }
+  for (const auto& number : numbers) {
+    if (!singleLine(number)) return fail(2, "a number must not contain a line break");
+  }
   Prepared prepared = prepareDevice(options);
   if (!prepared.error.empty()) return fail(1, prepared.error);
   std::vector<std::string> hostArguments = prepared.hostArguments;

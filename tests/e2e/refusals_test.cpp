@@ -162,6 +162,11 @@ TEST(DeviceProblems, EachCommandSaysWhatStandsInItsWay) {
        1,
        "cannot create " + dataFolder},
       {"line break", nothing, {"call", "1\n2"}, 2, "the number must not contain a line break"},
+      {"line break in a row",
+       nothing,
+       {"recents", "1", "2\r3"},
+       2,
+       "a number must not contain a line break"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what + ": " + c.arguments.front());

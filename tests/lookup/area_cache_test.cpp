@@ -29,23 +29,8 @@ namespace {
 namespace fs = std::filesystem;
 using testing_support::LookupTest;
 
-class AreaCache : public LookupTest {
+class AreaCache : public testing_support::BundledLondonTest {
  protected:
-  AreaCache() {
-    clearAreaCache();
-    setPref(kCountryCodeKey, "44");
-    setPref(kTrunkPrefixKey, "0");
-    fs::create_directories(device.root() + "/app-resources/codes");
-    host::setMainBundleResourcePath(device.root() + "/app-resources");
-    device.writeFile("/app-resources/codes/44.txt", "4420|Bundled London\n");
-    // A lookup must never block: a regression fails here instead of hanging.
-    ::alarm(60);
-  }
-  ~AreaCache() override {
-    ::alarm(0);
-    clearAreaCache();
-  }
-
   std::string codesPath(const char* code = "44") const {
     return device.path(std::string(kAreaCodeFolder) + code + ".txt");
   }

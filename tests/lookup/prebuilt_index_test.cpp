@@ -33,22 +33,8 @@ void writeBytes(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
-class PrebuiltIndex : public testing_support::LookupTest {
+class PrebuiltIndex : public testing_support::BundledLondonTest {
  protected:
-  PrebuiltIndex() {
-    clearAreaCache();
-    setPref(kCountryCodeKey, "44");
-    setPref(kTrunkPrefixKey, "0");
-    fs::create_directories(device.root() + "/app-resources/codes");
-    host::setMainBundleResourcePath(device.root() + "/app-resources");
-    device.writeFile("/app-resources/codes/44.txt", "4420|Bundled London\n");
-    ::alarm(60);  // a lookup that blocks fails here instead of hanging
-  }
-  ~PrebuiltIndex() override {
-    ::alarm(0);
-    clearAreaCache();
-  }
-
   std::string text() const { return device.path(std::string(kAreaCodeFolder) + "44.txt"); }
   std::string index() const { return areaIndexPathOf(text()); }
 

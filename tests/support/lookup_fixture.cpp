@@ -1,7 +1,13 @@
 #include "support/lookup_fixture.h"
 
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "host/foundation/device.h"
 #include "host/foundation/preferences.h"
 #include "host/foundation/values.h"
+#include "lookup/area_cache.h"
 #include "lookup/area_file.h"
 #include "lookup/lookup.h"
 #include "lookup/preference_keys.h"
@@ -68,6 +74,21 @@ std::optional<std::string> textOf(const id& value) {
   if (!value) return std::nullopt;
   if (auto* text = objectAs<NSString>(value)) return toUtf8(text->units());
   return std::string("<") + value->kindName() + ">";
+}
+
+BundledLondonTest::BundledLondonTest() {
+  clearAreaCache();
+  setPref(kCountryCodeKey, "44");
+  setPref(kTrunkPrefixKey, "0");
+  std::filesystem::create_directories(device.root() + "/app-resources/codes");
+  host::setMainBundleResourcePath(device.root() + "/app-resources");
+  device.writeFile("/app-resources/codes/44.txt", "4420|Bundled London\n");
+  ::alarm(60);
+}
+
+BundledLondonTest::~BundledLondonTest() {
+  ::alarm(0);
+  clearAreaCache();
 }
 
 }  // namespace testing_support

@@ -36,6 +36,16 @@ class LookupTest : public ::testing::Test {
   TempDevice device;
 };
 
+// A lookup test with a UK home (44, trunk prefix 0) and a bundled 44.txt that
+// answers "Bundled London" for 4420, with the area-code cache empty before
+// and after. A lookup that blocks ends the test program after 60 s (SIGALRM)
+// instead of hanging it.
+class BundledLondonTest : public LookupTest {
+ protected:
+  BundledLondonTest();
+  ~BundledLondonTest() override;
+};
+
 // The UTF-8 form of a text value, or none for nil; "<kind>" for another kind.
 std::optional<std::string> textOf(const id& value);
 

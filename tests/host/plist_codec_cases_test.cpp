@@ -15,7 +15,8 @@ using host::plist::DecodeProblem;
 namespace {
 
 double storedDate(double seconds) {
-  auto* date = objectAs<NSDate>(host::plist::storedForm(NSDate::make(seconds)));
+  const id stored = host::plist::storedForm(NSDate::make(seconds));
+  auto* date = objectAs<NSDate>(stored);
   return date ? date->secondsSinceReferenceDate() : -1.5;  // -1.5: no date came back
 }
 

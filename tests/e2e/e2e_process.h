@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -252,14 +253,21 @@ inline Texts recentsKinds(const std::string& out, const std::string& heading) {
 }
 
 // The start of a command line that runs a program as user and group "nobody"
-// (65534). A coverage build's counters of such a run go to a folder of their
-// own, open to everyone, so that writing them cannot fail and add to what the
-// program prints; they count for nothing.
+// (65534). A coverage build's counters of such a run go to a folder of this
+// test program's own, open to everyone and removed when it ends, so that
+// writing them cannot fail or meet counters of another build and add to what
+// the program prints; they count for nothing.
 inline Texts asNobody() {
   static const std::string counters = [] {
-    std::string folder = std::filesystem::temp_directory_path() / "zelvora-nobody-counters";
-    std::filesystem::create_directories(folder);
+    std::string folder =
+        (std::filesystem::temp_directory_path() / "zelvora-nobody-counters-XXXXXX").string();
+    if (::mkdtemp(folder.data()) == nullptr) throw std::runtime_error("no counters folder");
     std::filesystem::permissions(folder, std::filesystem::perms::all);
+    static const std::string removed = folder;
+    std::atexit([] {
+      std::error_code ignored;
+      std::filesystem::remove_all(removed, ignored);
+    });
     return folder;
   }();
   return {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",

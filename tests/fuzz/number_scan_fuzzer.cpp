@@ -89,6 +89,8 @@ struct ReferenceScan {
 
 UNGUIDED ReferenceScan referenceScan(std::string_view text, size_t skipped,
                                      std::u16string_view national) {
+  // A byte-order mark at the very start is not part of the first line.
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
   std::optional<std::u32string> points = decodeStrictly(text);
   if (!points) return {AreaScan::Result::notUtf8, {}};
   bool found = false;

@@ -22,8 +22,8 @@ using e2e::Texts;
 // with the words as readline splits them ("--opt=value" is "--opt", "=",
 // "value").
 const char* const kBash = R"script(source "$1" || exit 3; shift
-spec=$(complete -p zelvora) || exit 4
-function=${spec##*-F }; function=${function%% *}
+registered=$(complete -p zelvora) || exit 4
+function=${registered##*-F }; function=${function%% *}
 COMP_WORDS=(zelvora "$@"); COMP_CWORD=$#
 COMP_LINE="${COMP_WORDS[*]}"; COMP_POINT=${#COMP_LINE}
 "$function" zelvora "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD-1]}"

@@ -30,6 +30,28 @@ bool freeElsewhere(const std::string& path) {
   return taken;
 }
 
+// A child that takes the lock on `path`, says so, waits 0.1 s, runs
+// `then` and ends with its answer (the lock goes with the process). Gives
+// the child's pid once it holds the lock; -1 when it could not take it.
+template <class Then>
+pid_t holdInChild(const std::string& path, Then then) {
+  int ready[2];
+  if (::pipe(ready) != 0) return -1;
+  const pid_t holder = ::fork();
+  if (holder == 0) {
+    host::FileLock held(path, {});
+    char byte = held.held() ? 'y' : 'n';
+    (void)!::write(ready[1], &byte, 1);
+    ::usleep(100000);
+    ::_exit(then() ? 0 : 1);
+  }
+  char byte = 0;
+  const bool held = ::read(ready[0], &byte, 1) == 1 && byte == 'y';
+  ::close(ready[0]);
+  ::close(ready[1]);
+  return held ? holder : -1;
+}
+
 TEST(FileLock, AHeldLockIsWaitedForNoLongerThanAllowedAndTheWaitIsAnnounced) {
   testing_support::TempDevice device;
   const std::string path = device.path("/folder/made/for/it.lock");
@@ -66,26 +88,13 @@ TEST(FileLock, AHeldLockIsWaitedForNoLongerThanAllowedAndTheWaitIsAnnounced) {
 TEST(FileLock, ALockLetGoWhileWaitedForIsTaken) {
   testing_support::TempDevice device;
   const std::string path = device.path("/it.lock");
-  int ready[2];
-  ASSERT_EQ(::pipe(ready), 0);
-  const pid_t holder = ::fork();
-  if (holder == 0) {
-    host::FileLock held(path, {});
-    char byte = held.held() ? 'y' : 'n';
-    (void)!::write(ready[1], &byte, 1);
-    ::usleep(100000);
-    ::_exit(0);  // the lock goes with the process
-  }
-  char byte = 0;
-  ASSERT_EQ(::read(ready[0], &byte, 1), 1);
-  ASSERT_EQ(byte, 'y');
+  const pid_t holder = holdInChild(path, [] { return true; });
+  ASSERT_GT(holder, 0);
   host::FileLock waiter(path, {30000 * kMillisecond, 30000 * kMillisecond, nullptr});
   EXPECT_TRUE(waiter.held()) << waiter.error();
   EXPECT_FALSE(freeElsewhere(path));
   int status = 0;
   ::waitpid(holder, &status, 0);
-  ::close(ready[0]);
-  ::close(ready[1]);
 }
 
 // Guards against holding a lock on a file that no longer has the lock's
@@ -93,30 +102,18 @@ TEST(FileLock, ALockLetGoWhileWaitedForIsTaken) {
 TEST(FileLock, ALockFileReplacedWhileWaitedForIsLockedUnderItsNewFile) {
   testing_support::TempDevice device;
   const std::string path = device.path("/it.lock");
-  int ready[2];
-  ASSERT_EQ(::pipe(ready), 0);
-  const pid_t holder = ::fork();
-  if (holder == 0) {
-    host::FileLock held(path, {});
-    char byte = held.held() ? 'y' : 'n';
-    (void)!::write(ready[1], &byte, 1);
-    ::usleep(100000);
-    // Another file takes the name, then the old one's lock goes.
+  // Another file takes the name, then the old one's lock goes.
+  const pid_t holder = holdInChild(path, [&path] {
     const int fresh = ::open((path + ".new").c_str(), O_RDWR | O_CREAT, 0644);
-    const bool renamed = fresh >= 0 && ::rename((path + ".new").c_str(), path.c_str()) == 0;
-    ::_exit(renamed ? 0 : 1);
-  }
-  char byte = 0;
-  ASSERT_EQ(::read(ready[0], &byte, 1), 1);
-  ASSERT_EQ(byte, 'y');
+    return fresh >= 0 && ::rename((path + ".new").c_str(), path.c_str()) == 0;
+  });
+  ASSERT_GT(holder, 0);
   host::FileLock waiter(path, {30000 * kMillisecond, 30000 * kMillisecond, nullptr});
   int status = 0;
   ::waitpid(holder, &status, 0);
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   EXPECT_TRUE(waiter.held()) << waiter.error();
   EXPECT_FALSE(freeElsewhere(path)) << "held a lock on the file the name no longer names";
-  ::close(ready[0]);
-  ::close(ready[1]);
 }
 
 TEST(FileLock, AFolderIsLockedAsItIs) {

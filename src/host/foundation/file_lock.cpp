@@ -66,8 +66,8 @@ class WakeTimer {
     timerMade_ = true;
     const timespec period{static_cast<time_t>(periodNs / 1000000000),
                           static_cast<long>(periodNs % 1000000000)};
-    const itimerspec spec{period, period};
-    armed_ = ::timer_settime(timer_, 0, &spec, nullptr) == 0;
+    const itimerspec interval{period, period};
+    armed_ = ::timer_settime(timer_, 0, &interval, nullptr) == 0;
   }
   ~WakeTimer() {
     if (!actionSet_) return;

@@ -228,18 +228,12 @@ FolderWatch& processFolderWatch() {
   return *watch;
 }
 
-namespace {
-
-constexpr int64_t kTrustNs = 1'000'000'000;
-
-}  // namespace
-
 bool WatchedPaths::unchanged(uint64_t generation) const {
   if (generation == 0 || confirmedIn_ != generation || coveredIn_ != processFolderWatch().layout())
     return false;
   // A clock set back since counts as a second gone by.
   const int64_t since = fileClockNow() - confirmedAt_;
-  return since >= 0 && since < kTrustNs;
+  return since >= 0 && since < kFileClockSecond;
 }
 
 void WatchedPaths::confirm(uint64_t generation, const std::string& first,

@@ -523,6 +523,10 @@ int freshProcessProbe(const std::string& what, const std::string& mode) {
   std::vector<Row> rows = makeRows();
   phoneNumber = NSString::fromUtf8(kCases[what == "lookup44" ? 2 : 0].number);
   host::resetPreferenceViews();
+  // The settings were written by this process just now; a process that
+  // starts later finds them settled, rather than read again at every lookup
+  // as a file written in the last tick of its clock is.
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
   if (mode == "cold") {
     dropCachedPages(kBundleDir + "/codes/86.idx");
     dropCachedPages(kBundleDir + "/codes/86.txt");

@@ -124,6 +124,9 @@ struct CachedFile {
   AreaIndex index;
   PrebuiltAreaIndex prebuilt;
   bool usesPrebuilt = false;
+  // The prebuilt index turned out unusable in a search: the text is read
+  // instead until it changes.
+  bool prebuiltRefused = false;
   size_t indexBytes = 0;
   uint64_t lastUse = 0;
   // While the process's folder watch reports nothing changed at the paths
@@ -139,12 +142,17 @@ void confirm(CachedFile& entry, uint64_t generation) {
                         entry.usedBundled ? entry.bundledPath : noPath);
 }
 
-std::optional<std::string_view> findInEntry(const CachedFile& entry,
-                                            std::u16string_view nationalNumber,
-                                            AreaLookupDetail* detail = nullptr) {
+// Sets `refused` when the entry's prebuilt index turned out unusable; the
+// answer is then none, and the entry is to be read again.
+std::optional<std::string_view> findInEntry(CachedFile& entry, std::u16string_view nationalNumber,
+                                            AreaLookupDetail* detail, bool& refused) {
   size_t* matched = detail ? &detail->matchedUnits : nullptr;
-  return entry.usesPrebuilt ? findInAreaIndex(entry.prebuilt.index, nationalNumber, matched)
-                            : findInAreaIndex(entry.index, nationalNumber, matched);
+  refused = false;
+  if (!entry.usesPrebuilt) return findInAreaIndex(entry.index, nationalNumber, matched);
+  std::optional<std::string_view> found =
+      findInPrebuiltAreaIndex(entry.prebuilt, nationalNumber, matched, refused);
+  entry.prebuiltRefused = refused;
+  return found;
 }
 
 // Says in `detail` which of `entry`'s files answers.
@@ -225,19 +233,26 @@ Answer useFile(const std::string& path, OpenedFile& file, size_t skipped,
     answer.failed = file.outcome == OpenedFile::Outcome::failed;
     return answer;
   }
-  if (static_cast<uint64_t>(file.version.size) <= kIndexedFileSizeLimit &&
+  if (static_cast<uint64_t>(file.version.size) <= kIndexedFileSizeLimit && !entry.prebuiltRefused &&
       loadPrebuiltAreaIndex(areaIndexPathOf(path), file.version, skipped, kIndexedFileSizeLimit,
                             entry.prebuilt)) {
     // Made from this very version of the text, which therefore was UTF-8:
-    // the text itself is not read.
+    // the text itself is not read, unless the index fails the search.
     ++prebuiltRead;
-    entry.usesPrebuilt = true;
-    entry.hasText = true;
-    entry.indexBytes = entry.prebuilt.bytes;
-    answer.usable = true;
-    if (auto found = findInAreaIndex(entry.prebuilt.index, nationalNumber, &answer.matchedUnits))
-      answer.area = toUtf16(*found);
-    return answer;
+    bool refused = false;
+    const std::optional<std::string_view> found =
+        findInPrebuiltAreaIndex(entry.prebuilt, nationalNumber, &answer.matchedUnits, refused);
+    if (!refused) {
+      entry.usesPrebuilt = true;
+      entry.hasText = true;
+      entry.indexBytes = entry.prebuilt.bytes;
+      answer.usable = true;
+      if (found) answer.area = toUtf16(*found);
+      return answer;
+    }
+    entry.prebuilt = PrebuiltAreaIndex{};
+    entry.prebuiltRefused = true;
+    answer.matchedUnits = 0;
   }
   ++filesRead;
   if (static_cast<uint64_t>(file.version.size) > kIndexedFileSizeLimit) {
@@ -349,6 +364,7 @@ std::optional<std::u16string> lookUpArea(std::u16string_view callingCode,
     return file.callingCode == callingCode;
   });
   FileVersion device;
+  bool refused = false;
   if (cached != cachedFiles.end()) {
     bool current = cached->watched.unchanged(generation);
     if (!current) {
@@ -366,9 +382,14 @@ std::optional<std::u16string> lookUpArea(std::u16string_view callingCode,
       cached->lastUse = ++useCount;
       describeEntry(*cached, detail);
       if (!cached->hasText) return std::nullopt;
-      std::optional<std::string_view> found = findInEntry(*cached, nationalNumber, detail);
-      if (!found) return std::nullopt;
-      return toUtf16(*found);
+      std::optional<std::string_view> found = findInEntry(*cached, nationalNumber, detail, refused);
+      if (!refused) {
+        if (!found) return std::nullopt;
+        return toUtf16(*found);
+      }
+      // The prebuilt index failed the search: read as the text changed.
+      if (detail) detail->matchedUnits = 0;
+      device = cached->device;
     }
   }
   const std::string code = toUtf8(callingCode);
@@ -379,6 +400,9 @@ std::optional<std::u16string> lookUpArea(std::u16string_view callingCode,
     wanted.callingCode = std::move(cached->callingCode);
     wanted.devicePath = std::move(cached->devicePath);
     wanted.bundledPath = std::move(cached->bundledPath);
+    // Refused for this version of the text; a changed text may have a sound
+    // index again.
+    wanted.prebuiltRefused = refused;
     cachedFiles.erase(cached);
   } else {
     wanted.callingCode = callingCode;

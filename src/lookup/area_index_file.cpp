@@ -1,6 +1,5 @@
 #include "lookup/area_index_file.h"
 
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <bit>
@@ -25,16 +24,44 @@ uint64_t round(uint64_t lane, uint64_t word) {
 }
 
 // The header's fields that say what the bytes are, before anything else is
-// believed.
-bool readHeader(const void* bytes, size_t size, AreaIndexHeader& header) {
-  if (size < sizeof(AreaIndexHeader) || size % 8 != 0 ||
+// believed, for a file of `size` bytes whose first `available` are at
+// `bytes` (8-aligned): at least the header. Gives where the head ends.
+bool readHeader(const void* bytes, size_t available, size_t size, AreaIndexHeader& header,
+                size_t& headBytes) {
+  if (available < sizeof(AreaIndexHeader) || size % 8 != 0 ||
       reinterpret_cast<uintptr_t>(bytes) % 8 != 0) {
     return false;
   }
   std::memcpy(&header, bytes, sizeof header);
-  return std::memcmp(header.magic, kAreaIndexMagic, sizeof header.magic) == 0 &&
-         header.byteOrder == kByteOrderMark && header.version == kAreaIndexFormatVersion &&
-         header.fileSize == size;
+  if (std::memcmp(header.magic, kAreaIndexMagic, sizeof header.magic) != 0 ||
+      header.byteOrder != kByteOrderMark || header.version != kAreaIndexFormatVersion ||
+      header.fileSize != size || header.blockChecksums.offset != sizeof(AreaIndexHeader) ||
+      uint64_t{header.blockChecksums.count} * kAreaIndexBlockBytes > size) {
+    return false;
+  }
+  headBytes = areaIndexHeadBytes(size, header.blockChecksums.count);
+  return sizeof(AreaIndexHeader) + size_t{header.blockChecksums.count} * 8 <= headBytes &&
+         areaIndexBlocksAfterHead(size, headBytes) == header.blockChecksums.count;
+}
+
+uint64_t headChecksum(const void* bytes, size_t headBytes) {
+  return areaIndexChecksum(static_cast<const uint64_t*>(bytes) + kChecksummedFrom / 8,
+                           (headBytes - kChecksummedFrom) / 8);
+}
+
+// The checksum block `block` (counted from the head's end) must have.
+uint64_t recordedBlockChecksum(const void* bytes, size_t block) {
+  uint64_t recorded;
+  std::memcpy(&recorded,
+              static_cast<const unsigned char*>(bytes) + sizeof(AreaIndexHeader) + block * 8,
+              sizeof recorded);
+  return recorded;
+}
+
+uint64_t blockChecksum(const void* bytes, size_t size, size_t headBytes, size_t block) {
+  const size_t from = headBytes + block * kAreaIndexBlockBytes;
+  const size_t to = std::min(size, from + kAreaIndexBlockBytes);
+  return areaIndexChecksum(static_cast<const uint64_t*>(bytes) + from / 8, (to - from) / 8);
 }
 
 }  // namespace
@@ -71,26 +98,31 @@ AreaIndexStamp stampOf(const AreaIndexHeader& header) {
 // each one's place and shape.
 class Placer {
  public:
-  Placer(const void* bytes, size_t size)
-      : base_(static_cast<const unsigned char*>(bytes)), size_(size) {}
+  Placer(const void* bytes, size_t size, size_t from, AreaIndexPages* pages)
+      : base_(static_cast<const unsigned char*>(bytes)), size_(size), from_(from), pages_(pages) {}
 
   // The array `extent` describes, if it lies within the file after the
-  // header, aligned for its values, and holds `count` of them.
+  // header and the block checksums, aligned for its values, and holds
+  // `count` of them.
   template <typename T>
   bool place(const AreaIndexExtent& extent, uint64_t count, FlatArray<T>& array) {
     const uint64_t end = uint64_t{extent.offset} + uint64_t{extent.count} * sizeof(T);
-    if (extent.count != count || extent.offset < sizeof(AreaIndexHeader) ||
-        extent.offset % alignof(T) != 0 || end > size_) {
+    if (extent.count != count || extent.offset < from_ || extent.offset % alignof(T) != 0 ||
+        end > size_) {
       return false;
     }
     array.values = reinterpret_cast<const T*>(base_ + extent.offset);
     array.count = extent.count;
+    array.pages = pages_;
+    array.offset = extent.offset;
     return true;
   }
 
  private:
   const unsigned char* base_;
   size_t size_;
+  size_t from_;
+  AreaIndexPages* pages_;
 };
 
 // Whether the values are ascending or equal, the last at most `limit`.
@@ -114,8 +146,7 @@ bool placeGroup(Placer& placer, const AreaIndexGroupExtents& extents, size_t dig
     const uint32_t starts = extents.starts.count;
     if ((keys == 0) != (starts == 0) || starts == 1) return false;
     return placer.place(extents.keys, keys, group.shortKeys) &&
-           placer.place(extents.starts, starts, group.shortStarts) &&
-           rising(group.shortStarts, keys);
+           placer.place(extents.starts, starts, group.shortStarts);
   }
   if (extents.starts.count != 0) return false;
   if (digits <= kNarrowDigits) return placer.place(extents.keys, keys, group.narrowKeys);
@@ -138,39 +169,53 @@ bool validUtf8(const char* text, size_t size) {
   return true;
 }
 
-// From this size on, the pages of the buffer are all made by one system call
-// (see PrebuiltAreaIndex).
-constexpr size_t kPopulatedFrom = size_t{64} << 10;
+// Places every array of the index whose header is `header`, in the `size`
+// bytes at `bytes`, read in as `pages` reads them (none: all there). With
+// `whole`, also checks what only the whole file shows: that the start
+// tables rise and every area text is UTF-8; read block by block, the search
+// checks those where it meets them.
+bool placeArrays(const AreaIndexHeader& header, const void* bytes, size_t size,
+                 AreaIndexPages* pages, bool whole, FlatAreaIndex& index) {
+  if ((header.flags & ~kWideAreas) != 0) return false;
+  const bool wideAreas = (header.flags & kWideAreas) != 0;
 
-std::unique_ptr<void, PrebuiltIndexFree> allocate(size_t size) {
-  std::unique_ptr<void, PrebuiltIndexFree> bytes(std::malloc(size));
-#if defined(MADV_POPULATE_WRITE)
-  if (bytes && size >= kPopulatedFrom) {
-    // Only whole pages inside the buffer; a kernel without the advice
-    // refuses it, and the read then makes the pages as it fills them.
-    const uintptr_t page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
-    const uintptr_t begin = reinterpret_cast<uintptr_t>(bytes.get());
-    const uintptr_t from = (begin + page - 1) & ~(page - 1);
-    const uintptr_t to = (begin + size) & ~(page - 1);
-    if (to > from) ::madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
+  Placer placer(bytes, size, sizeof(AreaIndexHeader) + size_t{header.blockChecksums.count} * 8,
+                pages);
+  FlatAreaIndex placed;
+  for (size_t digits = 0; digits < placed.groups.size(); ++digits) {
+    if (!placeGroup(placer, header.groups[digits], digits, wideAreas, placed.groups[digits]) ||
+        (whole && !rising(placed.groups[digits].shortStarts, placed.groups[digits].keyCount))) {
+      return false;
+    }
+    if (placed.groups[digits].keyCount > 0) placed.numericLengths |= uint32_t{1} << digits;
   }
-#endif
-  return bytes;
+  if (!placer.place(header.textKeyStarts, uint64_t{header.textKeyCount} + 1,
+                    placed.textKeyStarts) ||
+      !placer.place(header.textKeyUnits, header.textKeyUnits.count, placed.textKeyUnits) ||
+      !placer.place(header.textAreas, header.textKeyCount, placed.textAreas) ||
+      !placer.place(header.areaStarts, uint64_t{header.areaCount} + 1, placed.areaStarts) ||
+      !placer.place(header.areaTexts, header.areaTexts.count, placed.areaTexts)) {
+    return false;
+  }
+  if (whole) {
+    if (!rising(placed.textKeyStarts, placed.textKeyUnits.count) ||
+        !rising(placed.areaStarts, placed.areaTexts.count)) {
+      return false;
+    }
+    // Each area text is UTF-8 on its own, as the text it came from was.
+    for (size_t area = 0; area < header.areaCount; ++area) {
+      const uint32_t begin = placed.areaStarts[area];
+      if (!validUtf8(placed.areaTexts.values + begin, placed.areaStarts[area + 1] - begin)) {
+        return false;
+      }
+    }
+  }
+  placed.longestTextKey = header.longestTextKey;
+  index = placed;
+  return true;
 }
-
-// Closes the descriptor when it goes.
-struct Descriptor {
-  int fd;
-  ~Descriptor() {
-    if (fd >= 0) ::close(fd);
-  }
-};
 
 }  // namespace
-
-void PrebuiltIndexFree::operator()(void* bytes) const {
-  std::free(bytes);
-}
 
 uint64_t areaIndexChecksum(const uint64_t* data, size_t words) {
   uint64_t lanes[4] = {kPrime1 + kPrime2, kPrime2, 0, 0 - kPrime1};
@@ -195,49 +240,31 @@ std::string areaIndexPathOf(std::string_view textPath) {
   return std::string(textPath) + ".idx";
 }
 
+void sealAreaIndex(uint64_t* words, size_t size) {
+  AreaIndexHeader header;
+  std::memcpy(&header, words, sizeof header);
+  const size_t headBytes = areaIndexHeadBytes(size, header.blockChecksums.count);
+  for (size_t block = 0; block < header.blockChecksums.count; ++block) {
+    words[sizeof(AreaIndexHeader) / 8 + block] = blockChecksum(words, size, headBytes, block);
+  }
+  words[offsetof(AreaIndexHeader, checksum) / 8] = headChecksum(words, headBytes);
+}
+
 bool openAreaIndexBytes(const void* bytes, size_t size, FlatAreaIndex& index,
                         AreaIndexStamp& stamp) {
   index = FlatAreaIndex{};
   AreaIndexHeader header;
-  if (!readHeader(bytes, size, header)) return false;
-  const auto* words = static_cast<const uint64_t*>(bytes);
-  if (areaIndexChecksum(words + kChecksummedFrom / 8, (size - kChecksummedFrom) / 8) !=
-      header.checksum) {
+  size_t headBytes = 0;
+  if (!readHeader(bytes, size, size, header, headBytes) ||
+      headChecksum(bytes, headBytes) != header.checksum) {
     return false;
   }
-  if ((header.flags & ~kWideAreas) != 0) return false;
-  const bool wideAreas = (header.flags & kWideAreas) != 0;
-
-  Placer placer(bytes, size);
-  FlatAreaIndex placed;
-  for (size_t digits = 0; digits < placed.groups.size(); ++digits) {
-    if (!placeGroup(placer, header.groups[digits], digits, wideAreas, placed.groups[digits])) {
+  for (size_t block = 0; block < header.blockChecksums.count; ++block) {
+    if (blockChecksum(bytes, size, headBytes, block) != recordedBlockChecksum(bytes, block)) {
       return false;
     }
-    if (placed.groups[digits].keyCount > 0) placed.numericLengths |= uint32_t{1} << digits;
   }
-
-  FlatArray<char16_t> units;
-  FlatArray<char> texts;
-  if (!placer.place(header.textKeyStarts, uint64_t{header.textKeyCount} + 1,
-                    placed.textKeyStarts) ||
-      !placer.place(header.textKeyUnits, header.textKeyUnits.count, units) ||
-      !rising(placed.textKeyStarts, units.count) ||
-      !placer.place(header.textAreas, header.textKeyCount, placed.textAreas) ||
-      !placer.place(header.areaStarts, uint64_t{header.areaCount} + 1, placed.areaStarts) ||
-      !placer.place(header.areaTexts, header.areaTexts.count, texts) ||
-      !rising(placed.areaStarts, texts.count)) {
-    return false;
-  }
-  // Each area text is UTF-8 on its own, as the text it came from was.
-  for (size_t area = 0; area < header.areaCount; ++area) {
-    const uint32_t begin = placed.areaStarts[area];
-    if (!validUtf8(texts.values + begin, placed.areaStarts[area + 1] - begin)) return false;
-  }
-  placed.textKeyUnits = units.values;
-  placed.areaTexts = texts.values;
-  placed.longestTextKey = header.longestTextKey;
-  index = placed;
+  if (!placeArrays(header, bytes, size, nullptr, true, index)) return false;
   stamp = stampOf(header);
   return true;
 }
@@ -257,33 +284,116 @@ bool stampMatchesText(const AreaIndexStamp& stamp, const host::FileVersion& text
          host::trustedUntil(recorded, stamp.madeAtNs) == INT64_MAX;
 }
 
-bool loadPrebuiltAreaIndex(const std::string& indexPath, const host::FileVersion& text,
-                           size_t skippedUnits, size_t maxBytes, PrebuiltAreaIndex& into) {
+AreaIndexPages::AreaIndexPages(std::string path, const host::FileVersion& version, size_t size)
+    : path_(std::move(path)),
+      version_(version),
+      size_(size),
+      bytes_(static_cast<unsigned char*>(std::malloc(size))),
+      present_((size + 64 * kAreaIndexBlockBytes - 1) / (64 * kAreaIndexBlockBytes), 0) {}
+
+AreaIndexPages::~AreaIndexPages() {
+  release();
+  std::free(bytes_);
+}
+
+size_t AreaIndexPages::blocksRead() const {
+  size_t count = 0;
+  for (uint64_t word : present_) count += static_cast<size_t>(std::popcount(word));
+  return count;
+}
+
+void AreaIndexPages::release() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+bool AreaIndexPages::readAt(size_t offset, size_t length) {
+  if (fd_ < 0) {
+    // Opened again for this search: it must still be the file whose head
+    // was read, or its blocks could belong to another index.
+    host::FileProblem problem;
+    uint64_t size = 0;
+    fd_ = host::openRegularFile(path_, problem, size);
+    if (fd_ < 0 || !(host::fstatFileVersion(fd_) == version_)) return false;
+  }
+  size_t filled = 0;
+  while (filled < length) {
+    const ssize_t got = ::pread(fd_, bytes_ + offset + filled, length - filled,
+                                static_cast<off_t>(offset + filled));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    filled += static_cast<size_t>(got);
+  }
+  return true;
+}
+
+bool AreaIndexPages::readHead(int fd) {
+  fd_ = fd;
+  if (!bytes_ || size_ < sizeof(AreaIndexHeader)) return false;
+  // The first block holds the header, which says how long the head is.
+  const size_t first = std::min(size_, kAreaIndexBlockBytes);
+  AreaIndexHeader header;
+  if (!readAt(0, first) || !readHeader(bytes_, first, size_, header, headBytes_) ||
+      (headBytes_ > first && !readAt(first, headBytes_ - first)) ||
+      headChecksum(bytes_, headBytes_) != header.checksum) {
+    return false;
+  }
+  for (size_t block = 0; block * kAreaIndexBlockBytes < headBytes_; ++block) {
+    present_[block / 64] |= uint64_t{1} << (block % 64);
+  }
+  return true;
+}
+
+bool AreaIndexPages::readBlock(size_t block) {
+  const size_t from = block * kAreaIndexBlockBytes;
+  const size_t length = std::min(size_ - from, kAreaIndexBlockBytes);
+  // Blocks after the head begin at whole blocks (the head is whole blocks
+  // unless it is the whole file).
+  const size_t counted = (from - headBytes_) / kAreaIndexBlockBytes;
+  if (!readAt(from, length) ||
+      blockChecksum(bytes_, size_, headBytes_, counted) != recordedBlockChecksum(bytes_, counted)) {
+    failed_ = true;
+    return false;
+  }
+  present_[block / 64] |= uint64_t{1} << (block % 64);
+  return true;
+}
+
+bool openAreaIndexFile(const std::string& indexPath, size_t maxBytes, PrebuiltAreaIndex& into,
+                       AreaIndexStamp& stamp) {
   into = PrebuiltAreaIndex{};
   host::FileProblem problem;
   uint64_t size = 0;
-  const Descriptor file{host::openRegularFile(indexPath, problem, size)};
-  if (file.fd < 0 || size < sizeof(AreaIndexHeader) || size > maxBytes) return false;
-  PrebuiltAreaIndex loaded;
-  loaded.storage = allocate(static_cast<size_t>(size));
-  if (!loaded.storage) return false;
-  loaded.bytes = static_cast<size_t>(size);
-  ssize_t got;
-  do {
-    got = ::read(file.fd, loaded.storage.get(), loaded.bytes);
-  } while (got < 0 && errno == EINTR);
-  if (got < 0 || static_cast<size_t>(got) != loaded.bytes) return false;
-  // The cheap checks first: an index of another text version is common
-  // (the text was edited), and needs no checksum to be refused.
-  AreaIndexHeader header;
-  if (!readHeader(loaded.storage.get(), loaded.bytes, header) ||
-      !stampMatchesText(stampOf(header), text, skippedUnits)) {
+  const int fd = host::openRegularFile(indexPath, problem, size);
+  if (fd < 0) return false;
+  if (size < sizeof(AreaIndexHeader) || size > maxBytes) {
+    ::close(fd);
     return false;
   }
-  AreaIndexStamp stamp;
-  if (!openAreaIndexBytes(loaded.storage.get(), loaded.bytes, loaded.index, stamp)) return false;
-  into = std::move(loaded);
+  PrebuiltAreaIndex opened;
+  opened.pages = std::make_unique<AreaIndexPages>(indexPath, host::fstatFileVersion(fd),
+                                                  static_cast<size_t>(size));
+  AreaIndexPages& pages = *opened.pages;
+  // The pages own the descriptor from here on.
+  if (!pages.readHead(fd)) return false;
+  opened.bytes = pages.size();
+  AreaIndexHeader header;
+  std::memcpy(&header, pages.bytes(), sizeof header);
+  if (!placeArrays(header, pages.bytes(), pages.size(), &pages, false, opened.index)) return false;
+  stamp = stampOf(header);
+  into = std::move(opened);
   return true;
+}
+
+bool loadPrebuiltAreaIndex(const std::string& indexPath, const host::FileVersion& text,
+                           size_t skippedUnits, size_t maxBytes, PrebuiltAreaIndex& into) {
+  AreaIndexStamp stamp;
+  if (openAreaIndexFile(indexPath, maxBytes, into, stamp) &&
+      stampMatchesText(stamp, text, skippedUnits)) {
+    return true;
+  }
+  into = PrebuiltAreaIndex{};
+  return false;
 }
 
 // How the search reads a loaded index.
@@ -291,22 +401,39 @@ size_t textKeyCount(const FlatAreaIndex& index) {
   return index.textAreas.count;
 }
 std::u16string_view textKeyAt(const FlatAreaIndex& index, size_t at) {
-  const uint32_t begin = index.textKeyStarts[at];
-  return {index.textKeyUnits + begin, index.textKeyStarts[at + 1] - begin};
+  return index.textKeyUnits.range(index.textKeyStarts[at], index.textKeyStarts[at + 1])
+      .value_or(std::u16string_view());
 }
 uint32_t textAreaAt(const FlatAreaIndex& index, size_t at) {
   return index.textAreas[at];
 }
 std::optional<std::string_view> areaTextAt(const FlatAreaIndex& index, uint32_t area) {
   // Area numbers are not checked when the file is read: here, at the one
-  // place they are used.
+  // place they are used; so is the text, which a file read block by block
+  // has not shown whole.
   if (uint64_t{area} + 1 >= index.areaStarts.count) return std::nullopt;
-  const uint32_t begin = index.areaStarts[area];
-  return std::string_view(index.areaTexts + begin, index.areaStarts[area + 1] - begin);
+  std::optional<std::string_view> text =
+      index.areaTexts.range(index.areaStarts[area], index.areaStarts[area + 1]);
+  if (text && !validUtf8(text->data(), text->size())) {
+    if (index.areaTexts.pages) index.areaTexts.pages->fail();
+    return std::nullopt;
+  }
+  return text;
 }
 
 std::optional<std::string_view> findInAreaIndex(const FlatAreaIndex& index,
                                                 std::u16string_view nationalNumber,
                                                 size_t* matchedUnits) {
   return area_index_search::find(index, nationalNumber, matchedUnits);
+}
+
+std::optional<std::string_view> findInPrebuiltAreaIndex(PrebuiltAreaIndex& prebuilt,
+                                                        std::u16string_view nationalNumber,
+                                                        size_t* matchedUnits, bool& failed) {
+  std::optional<std::string_view> found =
+      area_index_search::find(prebuilt.index, nationalNumber, matchedUnits);
+  failed = !prebuilt.pages || prebuilt.pages->failed();
+  if (prebuilt.pages) prebuilt.pages->release();
+  if (failed) return std::nullopt;
+  return found;
 }

@@ -1,12 +1,15 @@
 // A prebuilt index of an area-code file: the index the lookup would build
 // from the text (lookup/area_index.h), made ahead of time by the build and by
 // `zelvora data install` and kept beside the text, "86.idx" beside "86.txt"
-// (areaIndexPathOf). When a lookup would read and index a text, it reads the
-// text's index file instead, with one read() into a buffer of its own (never a
-// mapping, so a file cut short meanwhile cannot fault the host), and searches
-// it where it lies. It answers exactly as the index built from the text does:
-// same keys, same area texts. The library only reads these files; it never
-// writes one (lookup/area_index_writer.h makes them).
+// (areaIndexPathOf). When a lookup would read and index a text, it uses the
+// text's index file instead, read with pread() into a buffer of its own
+// (never a mapping, so a file cut short meanwhile cannot fault the host), and
+// searches it where it lies. Only the head (the header and the small arrays
+// after it) is read at first; every other block of the file is read when a
+// search first touches it, so a new process's first lookup reads a few pages
+// rather than the whole index. It answers exactly as the index built from the
+// text does: same keys, same area texts. The library only reads these files;
+// it never writes one (lookup/area_index_writer.h makes them).
 //
 // Which text an index belongs to. The index records the version of the text
 // it was made from: device, inode, mode, size, and modification and change
@@ -35,12 +38,16 @@
 // Any other text (an edit, a copy, a same-size rewrite, a touch) makes the
 // lookup ignore the index and read the text as before.
 //
-// An index file that is shorter or longer than its header says, damaged
-// anywhere (its checksum covers every byte after the checksum itself), of
-// another format version or byte order, made for another calling code's
-// length, or whose arrays do not lie within it in the shapes the search needs,
-// is not used either: the only effect of a bad index is the time the lookup
-// spends reading the text instead.
+// An index file that is shorter or longer than its header says, of another
+// format version or byte order, made for another calling code's length, or
+// whose arrays do not lie within it in the shapes the search needs, is not
+// used either. Damage is found when the damaged block is read (each block has
+// its checksum, the head is covered by the header's), and so is an index file
+// replaced or changed after its head was read (its version, as fstat shows it,
+// must stay the one first read), as are values that point outside their
+// arrays and area texts that are not UTF-8: the search that meets any of them
+// gives up, and the lookup drops the index and reads the text instead. The
+// only effect of a bad index is the time that costs.
 //
 // Nothing here raises; loading gives up when it cannot allocate.
 #pragma once
@@ -52,24 +59,33 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "host/foundation/file_version.h"
 #include "lookup/area_index.h"
+#include "lookup/area_index_layout.h"
 
-// A packed array inside a loaded index file.
+class AreaIndexPages;
+
+// A packed array inside a loaded index file. When the file is read block by
+// block (`pages` set), each value is read in before it is used; a value that
+// cannot be (a damaged block, a changed file) reads as zero and marks the
+// pages failed, as does a range outside the array.
 template <typename T>
 struct FlatArray {
   const T* values = nullptr;
   size_t count = 0;
+  AreaIndexPages* pages = nullptr;
+  size_t offset = 0;  // of values[0] in the file
 
   size_t size() const { return count; }
   bool empty() const { return count == 0; }
-  const T& operator[](size_t at) const { return values[at]; }
+  const T& operator[](size_t at) const;
   // As SegmentedArray::lowerBound.
   size_t lowerBound(size_t from, size_t to, T value) const {
     while (from < to) {
       const size_t middle = from + (to - from) / 2;
-      if (values[middle] < value) {
+      if ((*this)[middle] < value) {
         from = middle + 1;
       } else {
         to = middle;
@@ -77,6 +93,12 @@ struct FlatArray {
     }
     return from;
   }
+  // The values from `begin` to `end`, read in; none when the range is outside
+  // the array or cannot be read.
+  std::optional<std::basic_string_view<T>> range(size_t begin, size_t end) const;
+
+ private:
+  void failed() const;
 };
 
 // The arrays of AreaIndex, as they lie in a loaded index file.
@@ -93,11 +115,11 @@ struct FlatAreaIndex {
   std::array<Group, kMaxNumericDigits + 1> groups;
   uint32_t numericLengths = 0;
   FlatArray<uint32_t> textKeyStarts;
-  const char16_t* textKeyUnits = nullptr;
+  FlatArray<char16_t> textKeyUnits;
   FlatArray<uint32_t> textAreas;
   size_t longestTextKey = 0;
   FlatArray<uint32_t> areaStarts;
-  const char* areaTexts = nullptr;
+  FlatArray<char> areaTexts;
 };
 
 // What an index file records of the text it was made from (see
@@ -133,27 +155,119 @@ bool openAreaIndexBytes(const void* bytes, size_t size, FlatAreaIndex& index,
 bool stampMatchesText(const AreaIndexStamp& stamp, const host::FileVersion& text,
                       size_t skippedUnits);
 
-// An index file read into memory; it owns its bytes (from malloc), which do
-// not move when it is moved. For a large file, the pages of memory the
-// process has not used yet are all made by one system call before the read,
-// rather than one page fault at a time as the read fills them, which costs a
-// new process more. The index file itself is never mapped.
-struct PrebuiltIndexFree {
-  void operator()(void* bytes) const;
+// The blocks of an index file read so far, into a buffer of the file's size
+// (from malloc, whose pages the process makes only where blocks are read).
+// Reading a block opens the file again unless it is open, and checks that it
+// is still the version (fstat) whose head was read; the file stays open until
+// release(), so that no descriptor is held between lookups. Not copyable; it
+// does not move, as the arrays point to it.
+class AreaIndexPages {
+ public:
+  AreaIndexPages(std::string path, const host::FileVersion& version, size_t size);
+  ~AreaIndexPages();
+  AreaIndexPages(const AreaIndexPages&) = delete;
+  AreaIndexPages& operator=(const AreaIndexPages&) = delete;
+
+  // The buffer, null when it could not be allocated.
+  unsigned char* bytes() const { return bytes_; }
+  size_t size() const { return size_; }
+  // Reads the head through `fd` (the open file, left open) and checks it;
+  // afterwards the arrays may be placed.
+  bool readHead(int fd);
+  // Reads in every block of [offset, offset + length); false, and failed()
+  // from then on, when one cannot be read or is damaged.
+  bool ensure(size_t offset, size_t length) {
+    if (length == 0) return !failed_;
+    if (failed_ || offset > size_ || length > size_ - offset) {
+      failed_ = true;
+      return false;
+    }
+    const size_t first = offset / kAreaIndexBlockBytes;
+    const size_t last = (offset + length - 1) / kAreaIndexBlockBytes;
+    for (size_t block = first; block <= last; ++block) {
+      if (!(present_[block / 64] >> (block % 64) & 1) && !readBlock(block)) return false;
+    }
+    return !failed_;
+  }
+  // Reads in every block: a check of the whole file.
+  bool ensureAll() { return size_ == 0 || ensure(0, size_); }
+  void fail() { failed_ = true; }
+  bool failed() const { return failed_; }
+  // How many blocks have been read in, the head's included.
+  size_t blocksRead() const;
+  // Closes the file, if open.
+  void release();
+
+ private:
+  bool readBlock(size_t block);
+  bool readAt(size_t offset, size_t length);
+
+  std::string path_;
+  host::FileVersion version_;
+  size_t size_;
+  unsigned char* bytes_;
+  std::vector<uint64_t> present_;
+  size_t headBytes_ = 0;
+  int fd_ = -1;
+  bool ownsFd_ = false;
+  bool failed_ = false;
 };
+
+template <typename T>
+const T& FlatArray<T>::operator[](size_t at) const {
+  static constexpr T kZero{};
+  if (at >= count || (pages && !pages->ensure(offset + at * sizeof(T), sizeof(T)))) {
+    failed();
+    return kZero;
+  }
+  return values[at];
+}
+
+template <typename T>
+std::optional<std::basic_string_view<T>> FlatArray<T>::range(size_t begin, size_t end) const {
+  if (begin > end || end > count) {
+    failed();
+    return std::nullopt;
+  }
+  if (begin == end) return std::basic_string_view<T>();
+  if (pages && !pages->ensure(offset + begin * sizeof(T), (end - begin) * sizeof(T))) {
+    return std::nullopt;
+  }
+  return std::basic_string_view<T>(values + begin, end - begin);
+}
+
+template <typename T>
+void FlatArray<T>::failed() const {
+  if (pages) pages->fail();
+}
+
+// An index file as read so far: its pages and the arrays placed in them.
 struct PrebuiltAreaIndex {
-  std::unique_ptr<void, PrebuiltIndexFree> storage;
-  size_t bytes = 0;
+  std::unique_ptr<AreaIndexPages> pages;
+  size_t bytes = 0;  // the file's size
   FlatAreaIndex index;
 };
 
-// Reads the index file at `indexPath` (a regular file of at most `maxBytes`,
-// opened without blocking, read with one read()) and keeps it in `into` when
-// it is sound and belongs to the text whose current version is `text`.
-// Returns false, leaving `into` empty, for a missing, unreadable, unsound or
-// foreign index.
+// Opens the index file at `indexPath` (a regular file of at most `maxBytes`,
+// opened without blocking), reads its head and keeps it in `into` when the
+// head is sound, with its stamp in `stamp`; the rest is read as searches need
+// it. The file is left open for the first search (see
+// findInPrebuiltAreaIndex). Returns false, leaving `into` empty, for a
+// missing, unreadable or unsound index.
+bool openAreaIndexFile(const std::string& indexPath, size_t maxBytes, PrebuiltAreaIndex& into,
+                       AreaIndexStamp& stamp);
+
+// The same for the index of the text whose current version is `text`, with
+// keys that skip `skippedUnits` units: false also for a foreign index.
 bool loadPrebuiltAreaIndex(const std::string& indexPath, const host::FileVersion& text,
                            size_t skippedUnits, size_t maxBytes, PrebuiltAreaIndex& into);
+
+// Searches a loaded index as findInAreaIndex does, then closes its file.
+// Sets `failed` when the index turned out unusable (see above): the answer
+// is then none, and the index is to be dropped.
+std::optional<std::string_view> findInPrebuiltAreaIndex(PrebuiltAreaIndex& prebuilt,
+                                                        std::u16string_view nationalNumber,
+                                                        size_t* matchedUnits, bool& failed);
 
 // As findInAreaIndex, for a loaded index.
 std::optional<std::string_view> findInAreaIndex(const FlatAreaIndex& index,

@@ -21,10 +21,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Appends arrays to an index file, each at a multiple of 8 bytes.
+// Appends arrays to an index file, each at a multiple of 8 bytes, after the
+// header and room for `blocks` block checksums.
 struct Layout {
-  AreaIndexBytes words = AreaIndexBytes(sizeof(AreaIndexHeader) / 8, 0);
-  size_t size = sizeof(AreaIndexHeader);
+  explicit Layout(size_t blocks)
+      : words((sizeof(AreaIndexHeader) + blocks * 8) / 8, 0), size(words.size() * 8) {}
+  AreaIndexBytes words;
+  size_t size;
 
   unsigned char* bytes() { return reinterpret_cast<unsigned char*>(words.data()); }
 
@@ -79,8 +82,13 @@ std::optional<host::FileVersion> versionOf(int fd) {
 
 }  // namespace
 
-AreaIndexBytes encodeAreaIndex(const AreaIndex& index, const AreaIndexStamp& stamp) {
-  Layout layout;
+namespace {
+
+// Lays out `index` after room for `blocks` block checksums, which must be as
+// many as there are blocks after the head.
+AreaIndexBytes encodeWithBlocks(const AreaIndex& index, const AreaIndexStamp& stamp,
+                                size_t blocks) {
+  Layout layout(blocks);
   AreaIndexHeader header{};
   bool wideAreas = false;
   for (size_t digits = 0; digits < index.groups.size(); ++digits) {
@@ -138,11 +146,39 @@ AreaIndexBytes encodeAreaIndex(const AreaIndex& index, const AreaIndexStamp& sta
   header.textChangedNs = stamp.changedNs;
   header.madeAtNs = stamp.madeAtNs;
   header.flags = wideAreas ? kWideAreas : 0;
-  std::memcpy(layout.bytes(), &header, sizeof header);
-  header.checksum = areaIndexChecksum(layout.words.data() + kChecksummedFrom / 8,
-                                      layout.words.size() - kChecksummedFrom / 8);
+  header.blockChecksums = {static_cast<uint32_t>(sizeof(AreaIndexHeader)),
+                           static_cast<uint32_t>(blocks)};
   std::memcpy(layout.bytes(), &header, sizeof header);
   return std::move(layout.words);
+}
+
+}  // namespace
+
+AreaIndexBytes encodeAreaIndex(const AreaIndex& index, const AreaIndexStamp& stamp) {
+  // The table's own size moves the blocks after it: lay out again until the
+  // count it has room for is the count of blocks (a few rounds at most, as
+  // each checksum takes 8 bytes of a 4096-byte block).
+  size_t blocks = 0;
+  for (;;) {
+    AreaIndexBytes words = encodeWithBlocks(index, stamp, blocks);
+    auto needed = [&] {
+      const size_t size = words.size() * 8;
+      return areaIndexBlocksAfterHead(size, areaIndexHeadBytes(size, blocks));
+    };
+    if (needed() > blocks) {
+      blocks = needed();
+      continue;
+    }
+    // A table that grew the head by a block leaves one block too few after
+    // it: zeros at the end make it up.
+    while (needed() < blocks) words.resize(words.size() + kAreaIndexBlockBytes / 8, 0);
+    AreaIndexHeader header;
+    std::memcpy(&header, words.data(), sizeof header);
+    header.fileSize = words.size() * 8;
+    std::memcpy(words.data(), &header, sizeof header);
+    sealAreaIndex(words.data(), words.size() * 8);
+    return words;
+  }
 }
 
 AreaIndexClock systemAreaIndexClock() {
@@ -252,6 +288,13 @@ bool areaIndexBesideIsCurrent(const std::string& textPath) {
   std::string code = fs::path(textPath).filename().string();
   if (code.ends_with(".txt")) code.resize(code.size() - 4);
   PrebuiltAreaIndex loaded;
-  return loadPrebuiltAreaIndex(areaIndexPathOf(textPath), host::statFileVersion(textPath),
-                               toUtf16(code).size(), kIndexedFileSizeLimit, loaded);
+  if (!loadPrebuiltAreaIndex(areaIndexPathOf(textPath), host::statFileVersion(textPath),
+                             toUtf16(code).size(), kIndexedFileSizeLimit, loaded) ||
+      !loaded.pages->ensureAll()) {
+    return false;
+  }
+  // Read whole, it must also pass every check of the whole file.
+  FlatAreaIndex whole;
+  AreaIndexStamp stamp;
+  return openAreaIndexBytes(loaded.pages->bytes(), loaded.bytes, whole, stamp);
 }

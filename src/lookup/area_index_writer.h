@@ -58,5 +58,5 @@ std::string writeAreaIndexBeside(const std::string& textPath,
 std::string removeAreaIndexBeside(const std::string& textPath);
 
 // Whether the index beside the text at `textPath` is one a lookup would use
-// for the text as it is now.
+// for the text as it is now, every block of it sound.
 bool areaIndexBesideIsCurrent(const std::string& textPath);

@@ -13,6 +13,9 @@
 //   changes to the made index: "OFFSET:BYTE" sets a byte (OFFSET taken modulo
 //     the size), "cN" cuts the file to N bytes, "f" sets the checksum right;
 //   the text or the index file.
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -31,8 +34,16 @@ namespace {
 
 void fixChecksum(AreaIndexBytes& words, size_t size) {
   if (size < sizeof(AreaIndexHeader) || size % 8 != 0) return;
-  words[offsetof(AreaIndexHeader, checksum) / 8] =
-      areaIndexChecksum(words.data() + kChecksummedFrom / 8, size / 8 - kChecksummedFrom / 8);
+  // Only a table that fits the file is filled in.
+  AreaIndexHeader header;
+  std::memcpy(&header, words.data(), sizeof header);
+  if (uint64_t{header.blockChecksums.count} * kAreaIndexBlockBytes > size) return;
+  const size_t head = areaIndexHeadBytes(size, header.blockChecksums.count);
+  if (sizeof(AreaIndexHeader) + size_t{header.blockChecksums.count} * 8 > head ||
+      areaIndexBlocksAfterHead(size, head) != header.blockChecksums.count) {
+    return;
+  }
+  sealAreaIndex(words.data(), size);
 }
 
 // Applies the changes of line 3; whether there were any.
@@ -92,14 +103,46 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   AreaIndexStamp stamp;
   const bool opened = openAreaIndexBytes(words.data(), fileSize, index, stamp);
   if (pristine && !opened) std::abort();
-  if (!opened) return 0;
   const char* begin = reinterpret_cast<const char*>(words.data());
   for (const std::u16string& number : numbers) {
+    if (!opened) break;
     const std::optional<std::string_view> found = findInAreaIndex(index, number);
     if (found && (found->data() < begin || found->data() + found->size() > begin + fileSize)) {
       std::abort();
     }
     if (pristine && found != findInAreaIndex(built, number)) std::abort();
+  }
+
+  // The same bytes as a file read block by block, as lookups read it: a
+  // search may fail where the whole file would not open, but one that does
+  // not fail answers from inside the file, and as the whole file does. The
+  // file stays open meanwhile, as each search opens it again by its name.
+  struct Memory {
+    int fd = ::memfd_create("index", MFD_CLOEXEC);
+    ~Memory() {
+      if (fd >= 0) ::close(fd);
+    }
+  } memory;
+  const int file = memory.fd;
+  if (file < 0) return 0;
+  const bool written =
+      fileSize == 0 || ::write(file, words.data(), fileSize) == static_cast<ssize_t>(fileSize);
+  PrebuiltAreaIndex lazy;
+  AreaIndexStamp lazyStamp;
+  const bool lazyOpened = written && openAreaIndexFile("/proc/self/fd/" + std::to_string(file),
+                                                       size_t{1} << 24, lazy, lazyStamp);
+  if (opened && !lazyOpened) std::abort();
+  if (!lazyOpened) return 0;
+  const char* lazyBegin = reinterpret_cast<const char*>(lazy.pages->bytes());
+  for (const std::u16string& number : numbers) {
+    bool failed = false;
+    const std::optional<std::string_view> found =
+        findInPrebuiltAreaIndex(lazy, number, nullptr, failed);
+    if (found && (failed || found->data() < lazyBegin ||
+                  found->data() + found->size() > lazyBegin + fileSize)) {
+      std::abort();
+    }
+    if (opened && (failed || found != findInAreaIndex(index, number))) std::abort();
   }
   return 0;
 }

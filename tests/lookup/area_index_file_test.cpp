@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
@@ -157,11 +158,81 @@ TEST(AreaIndexFile, StampMatchesOnlyTheVersionItRecorded) {
   }
 }
 
+// Replaces the file at `path` by one holding `bytes`.
+void writeIndexFile(const std::string& path, const AreaIndexBytes& bytes) {
+  std::error_code ignored;
+  fs::remove(path, ignored);
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size() * 8));
+}
+
+// Guards reading block by block: a search reads only the blocks it touches,
+// a damaged block fails the searches that reach it and no other, and blocks
+// are never taken from a file that replaced the one whose head was read.
+TEST(AreaIndexFile, ASearchReadsOnlyTheBlocksItTouches) {
+  auto townsText = [](const char* name) {
+    std::string text;
+    for (int i = 0; i < 3000; ++i) {
+      text += "44" + std::to_string(2000000 + i * 3) + "|" + name + std::to_string(i) + "\n";
+    }
+    return text;
+  };
+  const Encoded sound = encode(townsText("Town "), 2);
+  ASSERT_TRUE(sound.opened);
+  const size_t blocks = (sound.bytes.size() * 8 + kAreaIndexBlockBytes - 1) / kAreaIndexBlockBytes;
+  ASSERT_GE(blocks, 8u);
+  AreaIndexHeader header;
+  std::memcpy(&header, sound.bytes.data(), sizeof header);
+  AreaIndexBytes damaged = sound.bytes;
+  // The last byte of the last town's name, in the file's last block.
+  reinterpret_cast<char*>(damaged.data())[header.areaTexts.offset + header.areaTexts.count - 1] ^=
+      1;
+
+  testing_support::TempDevice folder;
+  const std::string path = folder.path("44.idx");
+  struct Case {
+    const char* what;
+    const AreaIndexBytes* bytes;
+    const char* number;
+    std::string answer;  // "failed" when the search must fail
+  };
+  const Case cases[] = {
+      {"sound, first town", &sound.bytes, "2000000", "=Town 0"},
+      {"sound, last town", &sound.bytes, "2008997", "=Town 2999"},
+      {"sound, between towns", &sound.bytes, "2000001", "none"},
+      {"damaged, first town", &damaged, "2000000", "=Town 0"},
+      {"damaged, last town", &damaged, "2008997", "failed"},
+  };
+  for (const Case& c : cases) {
+    writeIndexFile(path, *c.bytes);
+    PrebuiltAreaIndex lazy;
+    AreaIndexStamp stamp;
+    ASSERT_TRUE(openAreaIndexFile(path, kIndexedFileSizeLimit, lazy, stamp)) << c.what;
+    bool failed = false;
+    const std::string found =
+        answer(findInPrebuiltAreaIndex(lazy, toUtf16(c.number), nullptr, failed));
+    EXPECT_EQ(failed ? "failed" : found, c.answer) << c.what;
+    EXPECT_LE(lazy.pages->blocksRead(), blocks / 2) << c.what;
+  }
+
+  // Opened, searched once, then replaced by another sound index: the blocks
+  // the next search needs are not taken from the new file.
+  writeIndexFile(path, sound.bytes);
+  PrebuiltAreaIndex lazy;
+  AreaIndexStamp stamp;
+  ASSERT_TRUE(openAreaIndexFile(path, kIndexedFileSizeLimit, lazy, stamp));
+  bool failed = false;
+  EXPECT_EQ(answer(findInPrebuiltAreaIndex(lazy, u"2000000", nullptr, failed)), "=Town 0");
+  writeIndexFile(path, encode(townsText("Village "), 2).bytes);
+  findInPrebuiltAreaIndex(lazy, u"2008997", nullptr, failed);
+  EXPECT_TRUE(failed);
+}
+
 // Sets the checksum of `bytes` to what it must be, so that a change gets past
 // it to the checks behind it.
 void fixChecksum(AreaIndexBytes& bytes) {
-  bytes[offsetof(AreaIndexHeader, checksum) / 8] =
-      areaIndexChecksum(bytes.data() + kChecksummedFrom / 8, bytes.size() - kChecksummedFrom / 8);
+  sealAreaIndex(bytes.data(), bytes.size() * 8);
 }
 
 AreaIndexHeader& headerOf(AreaIndexBytes& bytes) {
@@ -170,8 +241,8 @@ AreaIndexHeader& headerOf(AreaIndexBytes& bytes) {
 
 // Guards that the reader refuses what it cannot trust, before using any of
 // it: each case changes a sound index file one way, and the file must not
-// open. Those marked "checksum fixed" get past the checksum, so that the
-// check behind it is the one tried.
+// open; read block by block, it must not open or its searches must fail. Those marked "checksum
+// fixed" get past the checksum, so that the check behind it is the one tried.
 TEST(AreaIndexFile, DamagedCutShortAndForeignIndexesDoNotOpen) {
   const Encoded sound = encode("44|Anywhere\n4420|London\n44161|Manchester\n44ä|Text key\n", 2);
   ASSERT_TRUE(sound.opened);
@@ -232,12 +303,24 @@ TEST(AreaIndexFile, DamagedCutShortAndForeignIndexesDoNotOpen) {
          fixChecksum(b);
        }},
   };
+  testing_support::TempDevice folder;
+  const std::string path = folder.path("44.idx");
   for (const Case& c : cases) {
     AreaIndexBytes bytes = sound.bytes;
     c.change(bytes);
     FlatAreaIndex index;
     AreaIndexStamp stamp;
     EXPECT_FALSE(openAreaIndexBytes(bytes.data(), bytes.size() * 8, index, stamp)) << c.what;
+    // Read as lookups read it, the file does not open, or a search fails.
+    writeIndexFile(path, bytes);
+    PrebuiltAreaIndex lazy;
+    bool failed = !openAreaIndexFile(path, kIndexedFileSizeLimit, lazy, stamp);
+    for (const char* number : {"20", "161", "9", "ä"}) {
+      bool searchFailed = false;
+      if (!failed) findInPrebuiltAreaIndex(lazy, toUtf16(number), nullptr, searchFailed);
+      failed = failed || searchFailed;
+    }
+    EXPECT_TRUE(failed) << c.what;
   }
   for (size_t cut : {size_t{0}, size_t{8}, sizeof(AreaIndexHeader) - 8, sizeof(AreaIndexHeader),
                      size - 8, size - 1}) {

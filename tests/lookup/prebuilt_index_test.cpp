@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -238,6 +239,46 @@ TEST_F(PrebuiltIndex, ADamagedOrForeignIndexIsIgnored) {
     EXPECT_EQ(freshLookUp("020 7946", reads), "London") << c.what;
     EXPECT_EQ(reads.indexes, 0u) << c.what;
   }
+}
+
+// Guards what a damaged block of a large index does: found by the first
+// search that reads it, in a new process or a warm one, it sends that lookup
+// and the later ones to the text, until the text changes.
+TEST_F(PrebuiltIndex, ADamagedBlockSendsTheLookupsToTheText) {
+  std::string towns;
+  for (int i = 0; i < 3000; ++i) {
+    towns += "44" + std::to_string(2000000 + i * 3) + "|Town " + std::to_string(i) + "\n";
+  }
+  writeSettled(towns);
+  ASSERT_EQ(writeAreaIndexBeside(text()), "");
+  std::string bytes;
+  {
+    std::ifstream in(index(), std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  AreaIndexHeader header;
+  std::memcpy(&header, bytes.data(), sizeof header);
+  // The last town's name, in the last block: the first town's search never
+  // reads it.
+  bytes[header.areaTexts.offset + header.areaTexts.count - 1] ^= 1;
+  writeBytes(index(), bytes);
+
+  Reads reads{};
+  EXPECT_EQ(freshLookUp("02000000", reads), "Town 0");
+  EXPECT_EQ(reads.texts, 0u);
+  const uint64_t texts = areaFilesRead();
+  EXPECT_EQ(lookUp("02008997"), "Town 2999");
+  EXPECT_EQ(lookUp("02000003"), "Town 1");
+  EXPECT_EQ(areaFilesRead(), texts + 1);
+  EXPECT_EQ(freshLookUp("02008997", reads), "Town 2999");
+  EXPECT_EQ(reads.texts, 1u);
+
+  // A changed text with a sound index is read through it again.
+  writeSettled(towns + "442999999|Town last\n");
+  ASSERT_EQ(writeAreaIndexBeside(text()), "");
+  const uint64_t before = areaFilesRead();
+  EXPECT_EQ(lookUp("02008997"), "Town 2999");
+  EXPECT_EQ(areaFilesRead(), before);
 }
 
 // Guards the order of the files: a device file that is not UTF-8 falls back

@@ -209,7 +209,6 @@ class AreaIndexPages {
   std::vector<uint64_t> present_;
   size_t headBytes_ = 0;
   int fd_ = -1;
-  bool ownsFd_ = false;
   bool failed_ = false;
 };
 
@@ -229,7 +228,7 @@ std::optional<std::basic_string_view<T>> FlatArray<T>::range(size_t begin, size_
     failed();
     return std::nullopt;
   }
-  if (begin == end) return std::basic_string_view<T>();
+  if (begin == end) return std::basic_string_view<T>(values + begin, 0);
   if (pages && !pages->ensure(offset + begin * sizeof(T), (end - begin) * sizeof(T))) {
     return std::nullopt;
   }

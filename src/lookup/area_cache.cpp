@@ -188,8 +188,13 @@ void forgetIfMoved() {
       host::mainBundleResourcePath() == formedUnder.resources) {
     return;
   }
-  cachedFiles.clear();
-  host::processFolderWatch().drop();  // the watches of the old places go with them
+  // With no index kept, no path of the old places is watched for them: the
+  // watch stays, and with it what the preferences watch (closing a watch
+  // that holds many paths costs a new process more than its first lookup).
+  if (!cachedFiles.empty()) {
+    cachedFiles.clear();
+    host::processFolderWatch().drop();  // the watches of the old places go with them
+  }
   formedUnder = Places{host::deviceRoot(), host::mainBundleResourcePath()};
 }
 

@@ -302,6 +302,11 @@ size_t AreaIndexPages::blocksRead() const {
   return count;
 }
 
+void AreaIndexPages::markAreaChecked(uint32_t area) {
+  if (area / 64 >= checkedAreas_.size()) checkedAreas_.resize(area / 64 + 1, 0);
+  checkedAreas_[area / 64] |= uint64_t{1} << (area % 64);
+}
+
 void AreaIndexPages::release() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
@@ -414,9 +419,13 @@ std::optional<std::string_view> areaTextAt(const FlatAreaIndex& index, uint32_t 
   if (uint64_t{area} + 1 >= index.areaStarts.count) return std::nullopt;
   std::optional<std::string_view> text =
       index.areaTexts.range(index.areaStarts[area], index.areaStarts[area + 1]);
-  if (text && !validUtf8(text->data(), text->size())) {
-    if (index.areaTexts.pages) index.areaTexts.pages->fail();
-    return std::nullopt;
+  AreaIndexPages* pages = index.areaTexts.pages;
+  if (text && pages && !pages->areaChecked(area)) {
+    if (!validUtf8(text->data(), text->size())) {
+      pages->fail();
+      return std::nullopt;
+    }
+    pages->markAreaChecked(area);
   }
   return text;
 }

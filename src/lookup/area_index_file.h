@@ -67,6 +67,9 @@
 
 class AreaIndexPages;
 
+// The most blocks a search range may span to be read in whole.
+inline constexpr size_t kDirectSearchBlocks = 4;
+
 // A packed array inside a loaded index file. When the file is read block by
 // block (`pages` set), each value is read in before it is used; a value that
 // cannot be (a damaged block, a changed file) reads as zero and marks the
@@ -81,23 +84,16 @@ struct FlatArray {
   size_t size() const { return count; }
   bool empty() const { return count == 0; }
   const T& operator[](size_t at) const;
-  // As SegmentedArray::lowerBound.
-  size_t lowerBound(size_t from, size_t to, T value) const {
-    while (from < to) {
-      const size_t middle = from + (to - from) / 2;
-      if ((*this)[middle] < value) {
-        from = middle + 1;
-      } else {
-        to = middle;
-      }
-    }
-    return from;
-  }
+  // As SegmentedArray::lowerBound. When the range is read in already (as for
+  // every warm lookup), it is searched without asking at each value.
+  size_t lowerBound(size_t from, size_t to, T value) const;
   // The values from `begin` to `end`, read in; none when the range is outside
   // the array or cannot be read.
   std::optional<std::basic_string_view<T>> range(size_t begin, size_t end) const;
 
  private:
+  // operator[] for a value not read in yet or outside the array.
+  const T& readIn(size_t at) const;
   void failed() const;
 };
 
@@ -189,6 +185,31 @@ class AreaIndexPages {
     }
     return !failed_;
   }
+  // Whether the block that holds the byte at `offset` (inside the file) has
+  // been read in.
+  bool has(size_t offset) const {
+    const size_t block = offset / kAreaIndexBlockBytes;
+    return (present_[block / 64] >> (block % 64) & 1) != 0;
+  }
+  // Whether every block of [offset, offset + length) (inside the file) has
+  // been read in; false also for a range of more than kDirectSearchBlocks
+  // blocks, not worth asking.
+  bool hasAll(size_t offset, size_t length) const {
+    if (length == 0) return true;
+    const size_t first = offset / kAreaIndexBlockBytes;
+    const size_t last = (offset + length - 1) / kAreaIndexBlockBytes;
+    if (last - first > kDirectSearchBlocks) return false;
+    for (size_t block = first; block <= last; ++block) {
+      if ((present_[block / 64] >> (block % 64) & 1) == 0) return false;
+    }
+    return true;
+  }
+  // Whether the area text numbered `area` was found UTF-8 before; marking
+  // it so.
+  bool areaChecked(uint32_t area) const {
+    return area / 64 < checkedAreas_.size() && (checkedAreas_[area / 64] >> (area % 64) & 1) != 0;
+  }
+  void markAreaChecked(uint32_t area);
   // Reads in every block: a check of the whole file.
   bool ensureAll() { return size_ == 0 || ensure(0, size_); }
   void fail() { failed_ = true; }
@@ -207,15 +228,59 @@ class AreaIndexPages {
   size_t size_;
   unsigned char* bytes_;
   std::vector<uint64_t> present_;
+  std::vector<uint64_t> checkedAreas_;
   size_t headBytes_ = 0;
   int fd_ = -1;
   bool failed_ = false;
 };
 
 template <typename T>
-const T& FlatArray<T>::operator[](size_t at) const {
+inline const T& FlatArray<T>::operator[](size_t at) const {
+  // Values are aligned to their size, so one never spans two blocks.
+  if (at < count && (!pages || pages->has(offset + at * sizeof(T)))) [[likely]] {
+    return values[at];
+  }
+  return readIn(at);
+}
+
+template <typename T>
+size_t FlatArray<T>::lowerBound(size_t from, size_t to, T value) const {
+  // A range of a few blocks (a bucket of keys) is read in whole and searched
+  // directly, so that warm lookups do not ask at each value; a longer one is
+  // read along the search's path.
+  bool direct = from <= to && to <= count;
+  if (direct && pages) {
+    const size_t begin = offset + from * sizeof(T);
+    const size_t length = (to - from) * sizeof(T);
+    direct = pages->hasAll(begin, length) ||
+             (length <= kDirectSearchBlocks * kAreaIndexBlockBytes && pages->ensure(begin, length));
+  }
+  if (direct) {
+    while (from < to) {
+      const size_t middle = from + (to - from) / 2;
+      if (values[middle] < value) {
+        from = middle + 1;
+      } else {
+        to = middle;
+      }
+    }
+    return from;
+  }
+  while (from < to) {
+    const size_t middle = from + (to - from) / 2;
+    if ((*this)[middle] < value) {
+      from = middle + 1;
+    } else {
+      to = middle;
+    }
+  }
+  return from;
+}
+
+template <typename T>
+[[gnu::noinline]] const T& FlatArray<T>::readIn(size_t at) const {
   static constexpr T kZero{};
-  if (at >= count || (pages && !pages->ensure(offset + at * sizeof(T), sizeof(T)))) {
+  if (at >= count || !pages || !pages->ensure(offset + at * sizeof(T), sizeof(T))) {
     failed();
     return kZero;
   }

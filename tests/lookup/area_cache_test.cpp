@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "host/foundation/device.h"
+#include "host/foundation/folder_watch.h"
 #include "host/foundation/values.h"
 #include "lookup/area_file.h"
 #include "lookup/country_tables.h"
@@ -215,6 +216,23 @@ TEST_F(AreaCache, AnotherResourceFolderIsUsedAtTheNextLookup) {
   EXPECT_EQ(lookUp("020 7946"), "Other London");
   host::setMainBundleResourcePath(device.root() + "/app-resources");
   EXPECT_EQ(lookUp("020 7946"), "Bundled London");
+}
+
+// Guards what the watch of a new process's first lookup costs: the watch the
+// preferences opened stays (closing one that holds paths costs more than the
+// lookup), and goes only with indexes kept under places that moved.
+TEST_F(AreaCache, OnlyIndexesOfPlacesThatMovedLetTheWatchGo) {
+  clearAreaCache();
+  host::FolderWatch& watch = host::processFolderWatch();
+  watch.check();
+  const uint64_t opened = watch.layout();
+  EXPECT_EQ(lookUpArea(u"44", u"2079460000"), u"Bundled London");
+  EXPECT_EQ(watch.layout(), opened);
+  fs::create_directories(device.root() + "/other-resources/codes");
+  host::setMainBundleResourcePath(device.root() + "/other-resources");
+  lookUpArea(u"44", u"2079460000");
+  EXPECT_NE(watch.layout(), opened);
+  host::setMainBundleResourcePath(device.root() + "/app-resources");
 }
 
 TEST_F(AreaCache, FilesOverTheSizeLimitCountAsUnreadable) {

@@ -10,11 +10,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <limits>
 #include <string>
 #include <thread>
@@ -264,6 +267,44 @@ TEST(Preferences, AnUnreadableFileReadsAsEmptyAndIsKeptAsideWhenReplaced) {
   }
 }
 
+// Guards against a corrupt file lost when it cannot be kept aside: the last
+// free ".corrupt" name is still used, but with every name taken, or the name
+// impossible (too long for the folder), the store is refused with the reason
+// and the corrupt file stays where it is.
+TEST(Preferences, ACorruptFileThatCannotBeKeptAsideIsNotReplaced) {
+  const std::string longDomain(244, 'd');  // its ".lock" fits, its ".corrupt" does not
+  struct Case {
+    std::string domain;
+    int taken;           // ".corrupt" names taken already
+    std::string reason;  // why the store fails; empty: it succeeds
+  };
+  const Case cases[] = {
+      {kDomain, 999, ""},
+      {kDomain, 1000, "cannot keep the corrupt file aside: % and 999 numbered ones are taken"},
+      {longDomain, 0, "cannot keep the corrupt file aside as %: "s + std::strerror(ENAMETOOLONG)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.taken);
+    TempDevice device;
+    const std::string file = host::preferencesPath(c.domain);
+    const std::string corrupt = file + ".corrupt";
+    fs::create_directories(fs::path(file).parent_path());
+    std::ofstream(file) << "corrupt";
+    for (int n = 0; n < c.taken; ++n) std::ofstream(corrupt + (n ? "." + std::to_string(n) : ""));
+    CFPreferencesSetAppValue("key", text("value"), c.domain);
+    const bool stored = CFPreferencesAppSynchronize(c.domain);
+    std::string reason = c.reason;
+    if (size_t at = reason.find('%'); at != std::string::npos) reason.replace(at, 1, corrupt);
+    EXPECT_EQ(stored, reason.empty());
+    EXPECT_EQ(host::preferencesStoreError(c.domain), reason);
+    const std::string keptAs = reason.empty() ? corrupt + "." + std::to_string(c.taken) : file;
+    std::ifstream kept(keptAs);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "corrupt") << keptAs;
+    EXPECT_FALSE(fs::exists(file + ".tmp"));
+    freshProcess();
+  }
+}
+
 // Guards against binary property lists, as the phone writes them, reading as
 // unreadable or with values changed.
 TEST(Preferences, ABinaryPropertyListIsRead) {
@@ -324,10 +365,14 @@ TEST(Preferences, AFileThatCannotBeWrittenGivesFalseAndKeepsTheChange) {
 TEST(Preferences, ADomainCannotNameAFileOutsideThePreferencesFolder) {
   TempDevice device;
   EXPECT_EQ(host::preferencesPath(kDomain), device.path(kFile));
-  for (const std::string& domain : {""s, ".."s, "../escape"s, "a/b"s, "nul\0x"s}) {
+  for (const std::string& domain : {""s, "."s, ".."s, "../escape"s, "a/b"s, "nul\0x"s}) {
     CFPreferencesSetAppValue("key", text("value"), domain);
     EXPECT_FALSE(CFPreferencesAppSynchronize(domain)) << domain;
     EXPECT_EQ(CFPreferencesCopyAppValue("key", domain), nil) << domain;
+    EXPECT_EQ(CFPreferencesCopyKeyList(domain), nil) << domain;
+    EXPECT_EQ(host::preferencesStoreError(domain), "no such domain") << domain;
+    EXPECT_EQ(host::preferencesFile(domain).state, host::PreferencesFile::State::unreadable);
+    EXPECT_EQ(host::preferencesGeneration(domain), 0u) << domain;
   }
   EXPECT_TRUE(fs::is_empty(device.root()));
 }

@@ -182,6 +182,12 @@ TEST_F(FolderWatchTest, PathsItCannotSeeAreNotCovered) {
   EXPECT_EQ(watch.cover((root / "link" / "b" / "44.txt").string()), 0u);
   EXPECT_EQ(watch.cover("a/b/44.txt"), 0u);
   EXPECT_EQ(watch.cover((root / "a" / "b" / "").string()), 0u);
+  EXPECT_EQ(watch.cover(""), 0u);
+  EXPECT_EQ(watch.cover((root / "a" / "." / "b" / "44.txt").string()), 0u);
+  EXPECT_EQ(watch.cover((root / "a" / ".." / "a" / "b" / "44.txt").string()), 0u);
+  EXPECT_NE(watch.cover("//" + file().string()), 0u);
+  // A file where a folder should be: its replacement shows in its folder.
+  EXPECT_NE(watch.cover(file().string() + "/below"), 0u);
   EXPECT_NE(watch.cover(file()), 0u);
 }
 

@@ -358,4 +358,24 @@ TEST_F(WatchedPathsTest, AConfirmationHoldsForASecondOfTheFileClock) {
   }
 }
 
+// Guards against a lookup trusting the watch for a file it cannot see: when
+// either of the two paths cannot be covered (a symbolic link on the way, a
+// relative path), no call confirms them, however often it is made.
+TEST_F(WatchedPathsTest, PathsTheWatchCannotSeeAreNeverConfirmed) {
+  fs::create_directory_symlink(root / "a", root / "link");
+  const std::string linked = (root / "link" / "b" / "44.txt").string();
+  const struct {
+    std::string first;
+    std::string second;
+  } cases[] = {{linked, ""}, {file(), linked}, {file(), "a/b/44.txt"}};
+  for (const auto& c : cases) {
+    host::WatchedPaths paths;
+    for (int call = 0; call < 3; ++call) {
+      const uint64_t generation = host::processFolderWatch().check();
+      paths.confirm(generation, c.first, c.second);
+      EXPECT_FALSE(paths.unchanged(generation)) << c.first << " and " << c.second;
+    }
+  }
+}
+
 }  // namespace

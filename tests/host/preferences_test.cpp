@@ -206,11 +206,13 @@ TEST(Preferences, AWriterKilledMidWriteLeavesAReadableFile) {
 
 // Guards against writing, locking or creating temporaries when no value
 // changed, including values the file holds in another form (a null left out
-// of an array, a date cut to whole seconds).
+// of an array, a date cut to whole seconds) and keys it cannot hold at all.
 TEST(Preferences, AnUnchangedValueWritesNothing) {
   TempDevice device;
+  EXPECT_EQ(CFPreferencesCopyKeyList(kDomain), nil);  // no file: no keys
   auto setAll = [] {  // equal values in new objects, as a lookup sets them
     set("list", NSArray::make({text("a"), NSNumber::integer(-3), NSNull::null()}));
+    set("nul\0key"s, text("a key no file holds"));
     set("when", NSDate::make(12.75));
     set("flag", NSNumber::boolean(true));
   };

@@ -441,11 +441,14 @@ TEST(Preferences, AnUnreadableFileIsNeverReplacedAndStoresSayWhy) {
     EXPECT_EQ(host::preferencesFile(kDomain).reason, c.reason);
     EXPECT_TRUE(store()) << "nothing to store";
     set("countryCode", text("44"));
+    set("recents", nil);
     for (int attempt = 0; attempt < 2; ++attempt) {
       EXPECT_FALSE(store());
       EXPECT_EQ(host::preferencesStoreError(kDomain), c.reason);
     }
     expectValue("countryCode", text("44"));  // the process goes on with its own view
+    auto* keys = objectAs<NSArray>(CFPreferencesCopyKeyList(kDomain));
+    EXPECT_EQ(keys ? keys->items().size() : 0u, 1u) << "a removed key is no key";
 
     struct stat after {};
     ::lstat(device.path(kFile).c_str(), &after);

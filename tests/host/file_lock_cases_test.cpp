@@ -2,6 +2,8 @@
 // and the seconds that messages tell.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -51,6 +53,13 @@ TEST(FileLockCases, ALockThatCannotBeOpenedSaysWhy) {
   EXPECT_FALSE(underFile.busy());
   EXPECT_EQ(underFile.error().rfind("cannot create " + root + "/file/sub: ", 0), 0u)
       << underFile.error();
+  // A name the folder cannot hold: opening fails for a reason other than a
+  // missing file, and that reason is the one told.
+  const std::string tooLong = root + "/" + std::string(256, 'n');
+  host::FileLock unnamable(tooLong, wait);
+  EXPECT_FALSE(unnamable.held() || unnamable.busy());
+  EXPECT_EQ(unnamable.error(),
+            "cannot open the lock " + tooLong + ": " + std::strerror(ENAMETOOLONG));
 
   // Unprivileged, in a folder that may not be written: neither a new lock
   // file nor an existing one of mode 000 opens, and both say so.

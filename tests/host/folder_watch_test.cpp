@@ -182,6 +182,12 @@ TEST_F(FolderWatchTest, PathsItCannotSeeAreNotCovered) {
   EXPECT_EQ(watch.cover((root / "link" / "b" / "44.txt").string()), 0u);
   EXPECT_EQ(watch.cover("a/b/44.txt"), 0u);
   EXPECT_EQ(watch.cover((root / "a" / "b" / "").string()), 0u);
+  EXPECT_EQ(watch.cover(""), 0u);
+  EXPECT_EQ(watch.cover((root / "a" / "." / "b" / "44.txt").string()), 0u);
+  EXPECT_EQ(watch.cover((root / "a" / ".." / "a" / "b" / "44.txt").string()), 0u);
+  EXPECT_NE(watch.cover("//" + file().string()), 0u);
+  // A file where a folder should be: its replacement shows in its folder.
+  EXPECT_NE(watch.cover(file().string() + "/below"), 0u);
   EXPECT_NE(watch.cover(file()), 0u);
 }
 
@@ -349,6 +355,26 @@ TEST_F(WatchedPathsTest, AConfirmationHoldsForASecondOfTheFileClock) {
     confirm(paths, file(), generation);
     clock.set(1000 * kSecond + c.later);
     EXPECT_EQ(paths.unchanged(generation), c.unchanged) << c.what;
+  }
+}
+
+// Guards against a lookup trusting the watch for a file it cannot see: when
+// either of the two paths cannot be covered (a symbolic link on the way, a
+// relative path), no call confirms them, however often it is made.
+TEST_F(WatchedPathsTest, PathsTheWatchCannotSeeAreNeverConfirmed) {
+  fs::create_directory_symlink(root / "a", root / "link");
+  const std::string linked = (root / "link" / "b" / "44.txt").string();
+  const struct {
+    std::string first;
+    std::string second;
+  } cases[] = {{linked, ""}, {file(), linked}, {file(), "a/b/44.txt"}};
+  for (const auto& c : cases) {
+    host::WatchedPaths paths;
+    for (int call = 0; call < 3; ++call) {
+      const uint64_t generation = host::processFolderWatch().check();
+      paths.confirm(generation, c.first, c.second);
+      EXPECT_FALSE(paths.unchanged(generation)) << c.first << " and " << c.second;
+    }
   }
 }
 

@@ -5,7 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -79,6 +82,61 @@ TEST(PreferencesFsync, TheTemporaryFileIsFlushedWholeBeforeItIsRenamed) {
                   {std::filesystem::path(file).parent_path(), -1}};
     }
     EXPECT_EQ(flushed(), expected);
+  }
+}
+
+// How the next flush of a regular file goes wrong: failing with `flushError`,
+// or taking the file away so that the rename that follows fails.
+int flushError = 0;
+bool takeAway = false;
+int faultyFlush(int fd) {
+  struct stat info {};
+  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+    if (takeAway)
+      ::unlink(std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd)).c_str());
+    if (flushError) {
+      errno = flushError;
+      return -1;
+    }
+  }
+  return ::fsync(fd);
+}
+
+// Guards against a store counted as done when its bytes may not be on the disk
+// or never became the file: a failed flush or rename gives false with the
+// reason, leaves the file as it was and no temporary behind, and the change
+// stays pending for the next try.
+TEST(PreferencesFsync, AFailedFlushOrRenameLeavesTheFileAndKeepsTheChange) {
+  testing_support::TempDevice device;
+  const std::string file = host::preferencesPath(kDomain);
+  struct Case {
+    int error;
+    bool takeAway;
+    std::string reason;
+  };
+  const Case cases[] = {
+      {EIO, false, "cannot write " + file + ".tmp: " + std::strerror(EIO)},
+      {EACCES, false, "cannot write " + file + ".tmp: permission denied"},
+      {0, true, "cannot replace " + file + ": " + std::strerror(ENOENT)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.reason);
+    host::resetPreferenceViews();
+    CFPreferencesSetAppValue("mode", NSString::fromUtf8("old"), kDomain);
+    ASSERT_TRUE(CFPreferencesAppSynchronize(kDomain));
+    const std::optional<std::string> before = device.readFile(kFile);
+    CFPreferencesSetAppValue("mode", NSString::fromUtf8("new"), kDomain);
+    flushError = c.error;
+    takeAway = c.takeAway;
+    const host::FlushCall previous = host::setPreferencesFlushCall(&faultyFlush);
+    EXPECT_FALSE(CFPreferencesAppSynchronize(kDomain));
+    host::setPreferencesFlushCall(previous);
+    EXPECT_EQ(host::preferencesStoreError(kDomain), c.reason);
+    EXPECT_EQ(device.readFile(kFile), before);
+    EXPECT_FALSE(std::filesystem::exists(file + ".tmp"));
+    ASSERT_TRUE(CFPreferencesAppSynchronize(kDomain)) << "the change was kept";
+    host::resetPreferenceViews();
+    EXPECT_TRUE(valuesEqual(CFPreferencesCopyAppValue("mode", kDomain), NSString::fromUtf8("new")));
   }
 }
 

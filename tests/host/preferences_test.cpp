@@ -10,11 +10,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <limits>
 #include <string>
 #include <thread>
@@ -203,11 +206,13 @@ TEST(Preferences, AWriterKilledMidWriteLeavesAReadableFile) {
 
 // Guards against writing, locking or creating temporaries when no value
 // changed, including values the file holds in another form (a null left out
-// of an array, a date cut to whole seconds).
+// of an array, a date cut to whole seconds) and keys it cannot hold at all.
 TEST(Preferences, AnUnchangedValueWritesNothing) {
   TempDevice device;
+  EXPECT_EQ(CFPreferencesCopyKeyList(kDomain), nil);  // no file: no keys
   auto setAll = [] {  // equal values in new objects, as a lookup sets them
     set("list", NSArray::make({text("a"), NSNumber::integer(-3), NSNull::null()}));
+    set("nul\0key"s, text("a key no file holds"));
     set("when", NSDate::make(12.75));
     set("flag", NSNumber::boolean(true));
   };
@@ -261,6 +266,44 @@ TEST(Preferences, AnUnreadableFileReadsAsEmptyAndIsKeptAsideWhenReplaced) {
     EXPECT_EQ(device.readFile(kCorrupt + ".1"), contents);
     EXPECT_EQ(device.readFile(kCorrupt + ".2"), contents + "again");
     EXPECT_FALSE(device.readFile(kCorrupt + ".3"));
+  }
+}
+
+// Guards against a corrupt file lost when it cannot be kept aside: the last
+// free ".corrupt" name is still used, but with every name taken, or the name
+// impossible (too long for the folder), the store is refused with the reason
+// and the corrupt file stays where it is.
+TEST(Preferences, ACorruptFileThatCannotBeKeptAsideIsNotReplaced) {
+  const std::string longDomain(244, 'd');  // its ".lock" fits, its ".corrupt" does not
+  struct Case {
+    std::string domain;
+    int taken;           // ".corrupt" names taken already
+    std::string reason;  // why the store fails; empty: it succeeds
+  };
+  const Case cases[] = {
+      {kDomain, 999, ""},
+      {kDomain, 1000, "cannot keep the corrupt file aside: % and 999 numbered ones are taken"},
+      {longDomain, 0, "cannot keep the corrupt file aside as %: "s + std::strerror(ENAMETOOLONG)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.taken);
+    TempDevice device;
+    const std::string file = host::preferencesPath(c.domain);
+    const std::string corrupt = file + ".corrupt";
+    fs::create_directories(fs::path(file).parent_path());
+    std::ofstream(file) << "corrupt";
+    for (int n = 0; n < c.taken; ++n) std::ofstream(corrupt + (n ? "." + std::to_string(n) : ""));
+    CFPreferencesSetAppValue("key", text("value"), c.domain);
+    const bool stored = CFPreferencesAppSynchronize(c.domain);
+    std::string reason = c.reason;
+    if (size_t at = reason.find('%'); at != std::string::npos) reason.replace(at, 1, corrupt);
+    EXPECT_EQ(stored, reason.empty());
+    EXPECT_EQ(host::preferencesStoreError(c.domain), reason);
+    const std::string keptAs = reason.empty() ? corrupt + "." + std::to_string(c.taken) : file;
+    std::ifstream kept(keptAs);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "corrupt") << keptAs;
+    EXPECT_FALSE(fs::exists(file + ".tmp"));
+    freshProcess();
   }
 }
 
@@ -324,10 +367,14 @@ TEST(Preferences, AFileThatCannotBeWrittenGivesFalseAndKeepsTheChange) {
 TEST(Preferences, ADomainCannotNameAFileOutsideThePreferencesFolder) {
   TempDevice device;
   EXPECT_EQ(host::preferencesPath(kDomain), device.path(kFile));
-  for (const std::string& domain : {""s, ".."s, "../escape"s, "a/b"s, "nul\0x"s}) {
+  for (const std::string& domain : {""s, "."s, ".."s, "../escape"s, "a/b"s, "nul\0x"s}) {
     CFPreferencesSetAppValue("key", text("value"), domain);
     EXPECT_FALSE(CFPreferencesAppSynchronize(domain)) << domain;
     EXPECT_EQ(CFPreferencesCopyAppValue("key", domain), nil) << domain;
+    EXPECT_EQ(CFPreferencesCopyKeyList(domain), nil) << domain;
+    EXPECT_EQ(host::preferencesStoreError(domain), "no such domain") << domain;
+    EXPECT_EQ(host::preferencesFile(domain).state, host::PreferencesFile::State::unreadable);
+    EXPECT_EQ(host::preferencesGeneration(domain), 0u) << domain;
   }
   EXPECT_TRUE(fs::is_empty(device.root()));
 }
@@ -394,11 +441,14 @@ TEST(Preferences, AnUnreadableFileIsNeverReplacedAndStoresSayWhy) {
     EXPECT_EQ(host::preferencesFile(kDomain).reason, c.reason);
     EXPECT_TRUE(store()) << "nothing to store";
     set("countryCode", text("44"));
+    set("recents", nil);
     for (int attempt = 0; attempt < 2; ++attempt) {
       EXPECT_FALSE(store());
       EXPECT_EQ(host::preferencesStoreError(kDomain), c.reason);
     }
     expectValue("countryCode", text("44"));  // the process goes on with its own view
+    auto* keys = objectAs<NSArray>(CFPreferencesCopyKeyList(kDomain));
+    EXPECT_EQ(keys ? keys->items().size() : 0u, 1u) << "a removed key is no key";
 
     struct stat after {};
     ::lstat(device.path(kFile).c_str(), &after);

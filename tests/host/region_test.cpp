@@ -10,8 +10,9 @@
 
 namespace {
 
-// Guards against taking the language, a region that is not two letters, or a
-// modifier for the region of a locale name.
+// Guards against taking the language, a region that is not two letters (the
+// signs next to the letters included), or a modifier for the region of a
+// locale name.
 TEST(Region, LocaleNames) {
   for (auto [name, region] : {std::pair{"en_GB.UTF-8", "GB"},
                               {"de_AT@euro", "AT"},
@@ -19,16 +20,20 @@ TEST(Region, LocaleNames) {
                               {"C.UTF-8", ""},
                               {"POSIX", ""},
                               {"es_419.UTF-8", ""},
+                              {"en_G1", ""},
+                              {"en_g{", ""},
+                              {"en_[B", ""},
                               {"", ""}}) {
     EXPECT_EQ(host::regionOfLocaleName(name).value_or(""), region) << name;
   }
 }
 
-// Guards against accepting an explicit region that is not two letters, and
-// against an error that does not name where the value came from.
+// Guards against accepting an explicit region that is not two letters (the
+// signs next to the letters included), and against an error that does not
+// name where the value came from.
 TEST(Region, GivenValuesMustBeTwoLetters) {
   EXPECT_EQ(host::parseRegion("gb", "--region").region, "GB");
-  for (const char* bad : {"GBR", "G", "", "4X", "É1"}) {
+  for (const char* bad : {"GBR", "G", "", "4X", "É1", "G4", "G{", "[B", "`B"}) {
     host::RegionChoice choice = host::parseRegion(bad, "--region");
     EXPECT_FALSE(choice.region) << bad;
     EXPECT_NE(choice.error.find("--region"), std::string::npos) << bad;

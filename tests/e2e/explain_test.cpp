@@ -14,6 +14,8 @@
 
 namespace {
 
+using e2e::Texts;
+
 std::string dataFile(const std::string& name) {
   return std::string(kAreaCodeFolder) + name;
 }
@@ -120,16 +122,21 @@ std::string preferences(const std::string& entries) {
 }
 
 // The device prepared for a case: preferences written, a folder in place of
-// the device's 44.txt, or the English set installed by the tool.
-enum class Prepared { nothing, folder44, installed };
+// the device's 44.txt, the English set installed by the tool (and its 44.txt
+// then written over by the user), or a device 33.txt that is not UTF-8.
+enum class Prepared { nothing, folder44, installed, installedThenOwn44, notUtf8For33 };
 
 void prepare(const testing_support::TempDevice& device, const std::string& entries,
              Prepared prepared) {
   if (!entries.empty()) device.writeFile(e2e::kPreferences, preferences(entries));
   if (prepared == Prepared::folder44) {
     std::filesystem::create_directories(device.path(dataFile("44.txt")));
-  } else if (prepared == Prepared::installed) {
+  } else if (prepared == Prepared::notUtf8For33) {
+    device.writeFile(dataFile("33.txt"), "331|Paris\xff\n");
+  } else if (prepared != Prepared::nothing) {
     ASSERT_EQ(e2e::zelvora(device.root(), {"data", "install"}).status, 0);
+    if (prepared == Prepared::installedThenOwn44)
+      device.writeFile(dataFile("44.txt"), "4420|Mine\n");
   }
 }
 
@@ -197,6 +204,9 @@ TEST(LookupExplain, EachHomeAndEachFileWordForWord) {
            "  key 33 in the device's 33.txt (language en, installed): the country line of FR, as "
            "no key names an area\n"
            "  area: France\n"},
+      {"a file of the installed set written over by the user", "", Prepared::installedThenOwn44,
+       "GB", "+44 20 7946 0000\n",
+       gb + london + "  key 4420 in the device's 44.txt (your own file)\n  area: Mine\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -254,6 +264,7 @@ TEST(LookupJson, TheFieldsOfEachFileAndHome) {
   struct Case {
     std::string entries;  // stored preferences, or none
     Prepared prepared;
+    const char* region;  // none: the device gives no region either
     std::string number;
     const char* fields;  // a JSON object: each of its fields as the answer must have it
   };
@@ -261,29 +272,41 @@ TEST(LookupJson, TheFieldsOfEachFileAndHome) {
   const std::string integerTrunk =
       "<key>countryCode</key><string>44</string><key>trunkPrefixx</key><integer>0</integer>";
   const Case cases[] = {
-      {"", Prepared::nothing, "0\0 1"s,
+      {"", Prepared::nothing, "DE", "0\0 1"s,
        R"({"reading": "none", "callingCode": null, "nationalNumber": null, "deviceFile": null,
            "file": null, "home": {"callingCode": "49", "trunkPrefix": "0", "region": "DE"}})"},
-      {"", Prepared::nothing, "",
+      {"", Prepared::nothing, "DE", "",
        R"({"reading": "none", "area": null, "callingCode": null, "deviceFile": null})"},
-      {"", Prepared::folder44, "+44 20 7946 0000",
+      {"", Prepared::folder44, "DE", "+44 20 7946 0000",
        R"({"area": "London", "source": "bundled", "language": "en", "deviceFile": "unusable"})"},
-      {"", Prepared::installed, "+44 20 7946 0000",
+      {"", Prepared::installed, "DE", "+44 20 7946 0000",
        R"({"area": "London", "source": "device", "language": "en", "deviceFile": "used",
            "key": "4420"})"},
-      {integerTrunk, Prepared::nothing, "+44 20 7946 0000",
+      {integerTrunk, Prepared::nothing, "DE", "+44 20 7946 0000",
        R"({"area": "London", "deviceFile": "missing",
            "home": {"callingCode": "44", "trunkPrefix": null, "region": "GB"}})"},
-      {unknownHome, Prepared::nothing, "727 312 83 00",
+      {unknownHome, Prepared::nothing, "DE", "727 312 83 00",
        R"({"reading": "national", "area": null, "callingCode": "77", "file": null,
            "source": null, "home": {"callingCode": "77", "trunkPrefix": "", "region": null}})"},
+      {"", Prepared::installedThenOwn44, "DE", "+44 20 7946 0000",
+       R"({"area": "Mine", "source": "device", "language": null, "deviceFile": "used"})"},
+      {"", Prepared::notUtf8For33, "DE", "+33 1 42 68 53 00",
+       R"({"area": "France", "source": "bundled", "countryLine": "FR", "deviceFile": "notUtf8"})"},
+      {"", Prepared::nothing, nullptr, "020 7946 0000",
+       R"({"reading": "national", "callingCode": null,
+           "home": {"callingCode": null, "trunkPrefix": "", "region": null}})"},
   };
+  ::unsetenv("ZELVORA_REGION");
+  ::unsetenv("LC_ALL");
+  ::unsetenv("LC_MESSAGES");
+  ::setenv("LANG", "C.UTF-8", 1);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.fields);
     testing_support::TempDevice device;
     prepare(device, c.entries, c.prepared);
-    e2e::Outcome outcome =
-        e2e::zelvora(device.root(), {"--region", "DE", "lookup", "--json", "-"}, c.number + "\n");
+    Texts arguments = {"lookup", "--json", "-"};
+    if (c.region) arguments.insert(arguments.begin(), {"--region", c.region});
+    e2e::Outcome outcome = e2e::zelvora(device.root(), arguments, c.number + "\n");
     ASSERT_EQ(outcome.status, 0) << e2e::describe(outcome);
     nlohmann::json answer;
     ASSERT_NO_THROW(answer = nlohmann::json::parse(outcome.out)) << outcome.out;

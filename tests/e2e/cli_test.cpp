@@ -136,6 +136,33 @@ TEST(CommandLine, RefusesWhatItDoesNotKnowAndTakesNumbersAfterDashes) {
   }
 }
 
+// Guards the words of a usage error: the word that stood where a command,
+// option or argument was wanted, or what is missing, and the help of the
+// command chosen deepest.
+TEST(CommandLine, AUsageErrorNamesTheWordAndTheHelpToRead) {
+  testing_support::TempDevice device;
+  const std::pair<Texts, std::string> cases[] = {
+      {{"--region", "GB"}, "no command given (see zelvora --help)"},
+      {{"frob"}, "unknown command \"frob\" (see zelvora --help)"},
+      {{"--frob"}, "unknown option --frob (see zelvora --help)"},
+      {{"settings", "--frob"}, "unknown option --frob (see zelvora settings --help)"},
+      {{"settings", "frob"}, "unexpected argument \"frob\" (see zelvora settings --help)"},
+      {{"settings", "set", "recents"}, "VALUE is required (see zelvora settings set --help)"},
+      {{"settings", "get", "recents", "x"},
+       "unexpected argument \"x\" (see zelvora settings get --help)"},
+      {{"lookup"}, "NUMBER is required (see zelvora lookup --help)"},
+      {{"lookup", "--explain", "--json", "1"},
+       "--explain excludes --json (see zelvora lookup --help)"},
+  };
+  for (const auto& [arguments, error] : cases) {
+    SCOPED_TRACE(arguments.back());
+    e2e::Outcome outcome = e2e::zelvora(device.root(), arguments);
+    EXPECT_EQ(outcome.status, 2);
+    EXPECT_EQ(outcome.out, "");
+    EXPECT_EQ(outcome.err, "zelvora: " + error + "\n");
+  }
+}
+
 // Guards the handling of output that cannot be written, for the tool's own
 // output and for the host programs' output that passes through it.
 TEST(CommandLine, FullDiskIsReportedAndAClosedPipeEndsQuietly) {

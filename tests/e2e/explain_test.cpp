@@ -2,6 +2,7 @@
 // from the lookup's own steps, and the JSON lines parse with the same facts.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -12,6 +13,8 @@
 #include "support/temp_device.h"
 
 namespace {
+
+using e2e::Texts;
 
 std::string dataFile(const std::string& name) {
   return std::string(kAreaCodeFolder) + name;
@@ -112,6 +115,110 @@ TEST(LookupExplain, TheHomeCountryComesFirstOnce) {
   EXPECT_TRUE(hasStep(stepsOf(outcome.out, "020 7946 0000"), "no home country")) << outcome.out;
 }
 
+// The preferences file holding `entries` (keys and values of a plist dict).
+std::string preferences(const std::string& entries) {
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>" + entries +
+         "</dict></plist>\n";
+}
+
+// The device prepared for a case: preferences written, a folder in place of
+// the device's 44.txt, the English set installed by the tool (and its 44.txt
+// then written over by the user), or a device 33.txt that is not UTF-8.
+enum class Prepared { nothing, folder44, installed, installedThenOwn44, notUtf8For33 };
+
+void prepare(const testing_support::TempDevice& device, const std::string& entries,
+             Prepared prepared) {
+  if (!entries.empty()) device.writeFile(e2e::kPreferences, preferences(entries));
+  if (prepared == Prepared::folder44) {
+    std::filesystem::create_directories(device.path(dataFile("44.txt")));
+  } else if (prepared == Prepared::notUtf8For33) {
+    device.writeFile(dataFile("33.txt"), "331|Paris\xff\n");
+  } else if (prepared != Prepared::nothing) {
+    ASSERT_EQ(e2e::zelvora(device.root(), {"data", "install"}).status, 0);
+    if (prepared == Prepared::installedThenOwn44)
+      device.writeFile(dataFile("44.txt"), "4420|Mine\n");
+  }
+}
+
+// Guards every line --explain says that the cases above do not meet, word for
+// word: a home whose calling code no country has, a trunk prefix of the wrong
+// kind, a home region that is not the device's, a NUL, an empty line, a
+// number that is only a calling code, and a device file that is a folder or
+// was installed by the tool.
+TEST(LookupExplain, EachHomeAndEachFileWordForWord) {
+  struct Case {
+    const char* name;
+    std::string entries;  // stored preferences, or none
+    Prepared prepared;
+    const char* region;
+    std::string input;  // one number a line, on standard input
+    std::string out;
+  };
+  using namespace std::string_literals;
+  const std::string london =
+      "+44 20 7946 0000\n"
+      "  written in international form, with \"+\"\n"
+      "  calling code 44, national number 2079460000\n";
+  const std::string gb = "home: calling code 44, trunk prefix 0, region GB (the device region)\n";
+  const Case cases[] = {
+      {"a home calling code of no country", "<key>countryCode</key><string>77</string>",
+       Prepared::nothing, "KZ", "727 312 83 00\n+44\n",
+       "home: calling code 77, no trunk prefix, no region: 77 is no calling code of a country "
+       "the tables know\n"
+       "727 312 83 00\n"
+       "  written as a national number: the home calling code 77\n"
+       "  calling code 77, national number 7273128300\n"
+       "  calling code 77 is no calling code that the tables know\n"
+       "  no readable 77.txt on the device or in the bundle\n"
+       "  area: none\n"
+       "+44\n"
+       "  written in international form, with \"+\"\n"
+       "  calling code 44, and no national number\n"
+       "  no key of the bundled 44.txt (language en) begins an empty national number\n"
+       "  area: none\n"},
+      {"a trunk prefix that is no text",
+       "<key>countryCode</key><string>44</string><key>trunkPrefixx</key><integer>0</integer>",
+       Prepared::nothing, "DE", "+44 20 7946 0000\n",
+       "home: calling code 44, trunk prefix of the wrong kind (not a text), region GB (the main "
+       "country of 44)\n" +
+           london + "  key 4420 in the bundled 44.txt (language en)\n  area: London\n"},
+      {"a NUL and an empty line", "", Prepared::nothing, "GB", "0161\0 496\n\n"s,
+       gb + "0161\0 496\n"s +
+           "  holds a NUL character, which no telephone number holds: refused\n"
+           "  area: none\n"
+           "\n"
+           "  no number\n"},
+      {"the device's file a folder", "", Prepared::folder44, "GB", "+44 20 7946 0000\n",
+       gb + london +
+           "  the device's 44.txt is not a file that can be read, so the bundled copy is read\n"
+           "  key 4420 in the bundled 44.txt (language en)\n"
+           "  area: London\n"},
+      {"the set installed by the tool", "", Prepared::installed, "GB",
+       "+44 20 7946 0000\n+33 1 42 68 53 00\n",
+       gb + london +
+           "  key 4420 in the device's 44.txt (language en, installed)\n"
+           "  area: London\n"
+           "+33 1 42 68 53 00\n"
+           "  written in international form, with \"+\"\n"
+           "  calling code 33, national number 142685300\n"
+           "  key 33 in the device's 33.txt (language en, installed): the country line of FR, as "
+           "no key names an area\n"
+           "  area: France\n"},
+      {"a file of the installed set written over by the user", "", Prepared::installedThenOwn44,
+       "GB", "+44 20 7946 0000\n",
+       gb + london + "  key 4420 in the device's 44.txt (your own file)\n  area: Mine\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    testing_support::TempDevice device;
+    prepare(device, c.entries, c.prepared);
+    e2e::Outcome outcome =
+        e2e::zelvora(device.root(), {"--region", c.region, "lookup", "--explain", "-"}, c.input);
+    EXPECT_EQ(outcome.status, 0) << e2e::describe(outcome);
+    EXPECT_EQ(outcome.out, c.out);
+  }
+}
+
 // Guards the JSON Lines: one object a line that a JSON parser takes, with the
 // fields of the reading, null where there is nothing, and escaping done right
 // for a number with quotes and invalid UTF-8 in it.
@@ -147,6 +254,67 @@ TEST(LookupJson, OneObjectALineWithTheFacts) {
   EXPECT_EQ(objects[2]["number"], "\"0\xef\xbf\xbd\"");
   EXPECT_EQ(objects[2]["reading"], "national");
   EXPECT_EQ(objects[3]["countryLine"], "JM");
+}
+
+// Guards the JSON fields that tell where the area came from and what the home
+// country is, for each file and each home that --explain words differently:
+// a field of one kind of answer given as that of another shows here.
+TEST(LookupJson, TheFieldsOfEachFileAndHome) {
+  using namespace std::string_literals;
+  struct Case {
+    std::string entries;  // stored preferences, or none
+    Prepared prepared;
+    const char* region;  // none: the device gives no region either
+    std::string number;
+    const char* fields;  // a JSON object: each of its fields as the answer must have it
+  };
+  const std::string unknownHome = "<key>countryCode</key><string>77</string>";
+  const std::string integerTrunk =
+      "<key>countryCode</key><string>44</string><key>trunkPrefixx</key><integer>0</integer>";
+  const Case cases[] = {
+      {"", Prepared::nothing, "DE", "0\0 1"s,
+       R"({"reading": "none", "callingCode": null, "nationalNumber": null, "deviceFile": null,
+           "file": null, "home": {"callingCode": "49", "trunkPrefix": "0", "region": "DE"}})"},
+      {"", Prepared::nothing, "DE", "",
+       R"({"reading": "none", "area": null, "callingCode": null, "deviceFile": null})"},
+      {"", Prepared::folder44, "DE", "+44 20 7946 0000",
+       R"({"area": "London", "source": "bundled", "language": "en", "deviceFile": "unusable"})"},
+      {"", Prepared::installed, "DE", "+44 20 7946 0000",
+       R"({"area": "London", "source": "device", "language": "en", "deviceFile": "used",
+           "key": "4420"})"},
+      {integerTrunk, Prepared::nothing, "DE", "+44 20 7946 0000",
+       R"({"area": "London", "deviceFile": "missing",
+           "home": {"callingCode": "44", "trunkPrefix": null, "region": "GB"}})"},
+      {unknownHome, Prepared::nothing, "DE", "727 312 83 00",
+       R"({"reading": "national", "area": null, "callingCode": "77", "file": null,
+           "source": null, "home": {"callingCode": "77", "trunkPrefix": "", "region": null}})"},
+      {"", Prepared::installedThenOwn44, "DE", "+44 20 7946 0000",
+       R"({"area": "Mine", "source": "device", "language": null, "deviceFile": "used"})"},
+      {"", Prepared::notUtf8For33, "DE", "+33 1 42 68 53 00",
+       R"({"area": "France", "source": "bundled", "countryLine": "FR", "deviceFile": "notUtf8"})"},
+      {"", Prepared::nothing, nullptr, "020 7946 0000",
+       R"({"reading": "national", "callingCode": null,
+           "home": {"callingCode": null, "trunkPrefix": "", "region": null}})"},
+  };
+  ::unsetenv("ZELVORA_REGION");
+  ::unsetenv("LC_ALL");
+  ::unsetenv("LC_MESSAGES");
+  ::setenv("LANG", "C.UTF-8", 1);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fields);
+    testing_support::TempDevice device;
+    prepare(device, c.entries, c.prepared);
+    Texts arguments = {"lookup", "--json", "-"};
+    if (c.region) arguments.insert(arguments.begin(), {"--region", c.region});
+    e2e::Outcome outcome = e2e::zelvora(device.root(), arguments, c.number + "\n");
+    ASSERT_EQ(outcome.status, 0) << e2e::describe(outcome);
+    nlohmann::json answer;
+    ASSERT_NO_THROW(answer = nlohmann::json::parse(outcome.out)) << outcome.out;
+    const nlohmann::json wanted = nlohmann::json::parse(c.fields);
+    for (const auto& [field, value] : wanted.items()) {
+      EXPECT_EQ(answer[field], value) << field << " in " << outcome.out;
+    }
+  }
 }
 
 }  // namespace

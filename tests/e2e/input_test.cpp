@@ -94,6 +94,17 @@ TEST(NulInNumber, RefusedOnEveryPath) {
   }
 }
 
+// Guards the reading of numbers from standard input: a CR LF ending is no
+// part of the number, an empty line is answered as an empty number, and a last
+// line without an ending is answered all the same.
+TEST(LookupInput, LineEndingsAndALastLineWithoutOne) {
+  testing_support::TempDevice device;
+  e2e::Outcome outcome = e2e::zelvora(device.root(), {"--region", "GB", "lookup", "-"},
+                                      "0161 496 0000\r\n\n" + kLondon);
+  EXPECT_EQ(outcome.status, 0) << e2e::describe(outcome);
+  EXPECT_EQ(outcome.out, "0161 496 0000\tManchester\n\t\n" + kLondon + "\tLondon\n");
+}
+
 // Guards the XDG rule: a relative XDG_DATA_HOME is ignored, so the device is
 // made under the home folder, not under whatever folder the tool runs in.
 TEST(DeviceRoot, ARelativeXdgDataHomeIsIgnored) {

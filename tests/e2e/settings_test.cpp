@@ -181,6 +181,53 @@ TEST(BrokenStore, ReadingSaysWhyAndStoringNeverReplacesWhatCannotBeRead) {
   EXPECT_EQ(absent.out + absent.err, "");
 }
 
+// Guards the listing of a store that holds values of every kind, as another
+// program or an older version may have written them: each shown in one line
+// with its kind, collections with what they hold, dates in UTC; a listing
+// longer than the output buffer is written whole; an empty store lists nothing.
+TEST(Listing, EveryKindOfValueInOneLine) {
+  testing_support::TempDevice device;
+  const std::string root = device.root();
+  e2e::Outcome empty = e2e::zelvora(root, {"settings"});
+  EXPECT_EQ(empty.status, 0) << e2e::describe(empty);
+  EXPECT_EQ(empty.out + empty.err, "");
+
+  std::string many, manyShown;
+  for (int i = 0; i < 3000; ++i) {
+    many += "<integer>" + std::to_string(i) + "</integer>";
+    manyShown += (i ? ", " : "") + std::to_string(i);
+  }
+  device.writeFile(e2e::kPreferences,
+                   "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+                   "<key>a</key><array><string>x</string><true/><array/></array>"
+                   "<key>b</key><false/>"
+                   "<key>countryCode</key><integer>44</integer>"
+                   "<key>d</key><dict><key>k</key><real>2.5</real><key>l</key><dict/></dict>"
+                   "<key>e</key><data>AAEC</data>"
+                   "<key>f</key><date>2021-03-04T05:06:07Z</date>"
+                   "<key>many</key><array>" +
+                       many +
+                       "</array>"
+                       "<key>r</key><real>-0.125</real>"
+                       "<key>trunkPrefixx</key><string></string>"
+                       "</dict></plist>\n");
+  e2e::Outcome listed = e2e::zelvora(root, {"settings"});
+  EXPECT_EQ(listed.status, 0) << e2e::describe(listed);
+  EXPECT_EQ(listed.err, "");
+  EXPECT_EQ(listed.out,
+            "a\t[x, true, []]\tarray\n"
+            "b\tfalse\tboolean\n"
+            "countryCode\t44\tinteger\n"
+            "d\t{k: 2.5, l: {}}\tdictionary\n"
+            "e\t3 bytes\tdata\n"
+            "f\t2021-03-04T05:06:07Z\tdate\n"
+            "many\t[" +
+                manyShown +
+                "]\tarray\n"
+                "r\t-0.125\treal\n"
+                "trunkPrefixx\t\ttext\n");
+}
+
 // Guards the attack the user meets: a preferences file the home screen may not
 // read (mode 000) holding countryCode 49 and recents 7. Started as an
 // unprivileged user, the home screen must warn and keep the file as it is,

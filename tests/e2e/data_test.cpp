@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "e2e/e2e_process.h"
+#include "file_placement.h"
+#include "host/foundation/file_lock.h"
 #include "lookup/area_file.h"
 #include "lookup/area_index_writer.h"
 #include "support/temp_device.h"
@@ -305,6 +307,119 @@ TEST(DataCommand, WhatAKilledInstallLeftIsReportedAndCleared) {
   EXPECT_EQ(removed.status, 0) << e2e::describe(removed);
   EXPECT_EQ(dataFolderNames(device), (Texts{"36.txt"}));
   EXPECT_EQ(e2e::zelvora(root, {"data"}).out.find("installed: nothing"), 0u);
+}
+
+// Guards the manifest's reach: only plain names of the data folder are taken
+// from it, so a damaged one removes no file in a folder below, no hidden file
+// and not the folder itself.
+TEST(DataCommand, ARemovalTakesOnlyPlainNamesFromTheManifest) {
+  testing_support::TempDevice device;
+  const std::string text = "49|Ours\n";
+  const std::string sum = " " + zelvora::contentChecksum(text) + "\n";
+  for (const char* name : {"49.txt", "sub/44.txt", ".44.txt"})
+    device.writeFile(dataFile(name), text);
+  device.writeFile(dataFile(".zelvora-data-manifest"),
+                   "language de\ncarriers no\nfile\nfile sub/44.txt" + sum + "file .44.txt" + sum +
+                       "file 49.txt" + sum);
+  e2e::Outcome removed = e2e::zelvora(device.root(), {"data", "remove"});
+  EXPECT_EQ(removed.status, 0) << e2e::describe(removed);
+  EXPECT_EQ(removed.out, "removed 1 files; the bundled English set answers again\n");
+  EXPECT_EQ(dataFolderNames(device), (Texts{".44.txt", "sub"}));
+}
+
+// Guards the reporting of failures: a manifest or index that cannot be
+// written and an earlier file that cannot be looked at stop the command with
+// the reason; an unfinished manifest stays for the next one, and an index
+// without its text goes while the user's own indexes stay.
+TEST(DataCommand, FilesThatCannotBeWrittenOrRemovedAreReported) {
+  const std::string tooLong(300, 'x');
+  struct {
+    const char* what;
+    Texts folders, files, call;
+    std::string error;  // "@" for the data folder
+    Texts gone, kept;
+    bool unfinished;
+  } const cases[] = {
+      {"a folder where the manifest goes",
+       {".zelvora-data-manifest/x"},
+       {},
+       {"data", "install"},
+       "cannot write @.zelvora-data-manifest: Is a directory",
+       {"44.txt"},
+       {},
+       false},
+      {"folders where indexes go",
+       {"44.idx/x", "49.idx/x"},
+       {"99.idx", ".99.idx", "36.txt", "36.idx"},
+       {"data", "install", "--language", "de"},
+       "cannot write @44.idx: Is a directory (lookups read the file instead)\n"
+       "cannot write @49.idx: Is a directory (lookups read the file instead)",
+       {"99.idx"},
+       {".99.idx", "36.idx", "44.idx/x", "49.txt"},
+       false},
+      {"a removal over a name too long",
+       {},
+       {".zelvora-data-manifest"},
+       {"data", "remove"},
+       "cannot remove @" + tooLong + ": File name too long",
+       {},
+       {".zelvora-data-manifest"},
+       true},
+      {"an install over a name too long",
+       {},
+       {".zelvora-data-manifest"},
+       {"data", "install"},
+       "cannot remove @" + tooLong + ": File name too long",
+       {},
+       {"44.txt"},
+       true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    testing_support::TempDevice device;
+    const std::string folder = device.path(kAreaCodeFolder);
+    for (const std::string& name : c.folders) std::filesystem::create_directories(folder + name);
+    for (const std::string& name : c.files) {
+      device.writeFile(dataFile(name), name == ".zelvora-data-manifest"
+                                           ? "language de\nfile " + tooLong + " 0-0\n"
+                                           : "36|Mine\n");
+    }
+    e2e::Outcome outcome = e2e::zelvora(device.root(), c.call);
+    EXPECT_EQ(outcome.status, 1) << e2e::describe(outcome);
+    std::string error = "zelvora: " + c.error + "\n";
+    for (size_t at; (at = error.find('@')) != std::string::npos;) error.replace(at, 1, folder);
+    EXPECT_EQ(outcome.err, error);
+    for (const std::string& name : c.gone)
+      EXPECT_FALSE(std::filesystem::exists(folder + name)) << name;
+    for (const std::string& name : c.kept)
+      EXPECT_TRUE(std::filesystem::exists(folder + name)) << name;
+    const std::string status = e2e::zelvora(device.root(), {"data"}).out;
+    EXPECT_EQ(status.find("\nan install or removal was interrupted; the next") != std::string::npos,
+              c.unfinished)
+        << status;
+  }
+}
+
+// Guards the data folder's lock: while another process holds it, `data` says
+// an install or removal runs, and an install or removal gives up with the
+// reason and changes nothing.
+TEST(DataCommand, AHeldLockStopsInstallsAndRemovals) {
+  testing_support::TempDevice device;
+  const std::string root = device.root();
+  ASSERT_EQ(e2e::zelvora(root, {"data", "install"}).status, 0);
+  const std::string folder = device.path(kAreaCodeFolder);
+  const Texts before = dataFolderNames(device);
+  host::FileLock lock(folder, host::LockWait{});
+  ASSERT_TRUE(lock.held());
+  EXPECT_NE(e2e::zelvora(root, {"data"}).out.find("\nan install or removal is running now\n"),
+            std::string::npos);
+  for (std::string action : {"install", "remove"}) {
+    e2e::Outcome outcome = e2e::zelvora(root, {"--wait", "0", "data", action});
+    EXPECT_EQ(outcome.status, 1) << e2e::describe(outcome);
+    EXPECT_EQ(outcome.err, "zelvora: cannot " + action + ": the lock " + folder +
+                               " is held by another process\n");
+  }
+  EXPECT_EQ(dataFolderNames(device), before);
 }
 
 }  // namespace

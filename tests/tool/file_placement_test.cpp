@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <string>
 
@@ -90,6 +92,7 @@ TEST_F(Placement, TemporaryFilesAreKnownByTheirNamesAlone) {
       {".44.txt.tmp", false},     {"..123.tmp", false},
       {".44.txt.12a.tmp", false}, {"x.44.txt.1.tmp", false},
       {".44.txt.1.tmpx", false},  {".notes", false},
+      {".44.txt..tmp", false},
   };
   fs::create_directories(folder());
   for (const auto& n : names) {
@@ -109,6 +112,39 @@ TEST_F(Placement, TemporaryFilesAreKnownByTheirNamesAlone) {
     EXPECT_EQ(fs::exists(folder() / n.name), !n.temporary) << n.name;
   }
   EXPECT_TRUE(fs::is_directory(folder() / ".folder.7.tmp"));
+}
+
+// A write or removal that cannot be made says what and why, leaves nothing
+// temporary behind and leaves what stands at the name alone.
+TEST_F(Placement, FailuresAreReportedAndLeaveNothingBehind) {
+  fs::create_directories(folder() / "full" / "44.txt" / "x");
+  device.writeFile("/data/plain", "x");
+  const std::string tmp = ".44.txt." + std::to_string(::getpid()) + ".tmp";
+  const fs::path missing = folder() / "missing" / "44.txt";
+  struct {
+    const char* what;
+    zelvora::Placement got;
+    std::string error;
+  } const cases[] = {
+      {"place in a missing folder", zelvora::placeFile(missing, "x", {}),
+       "cannot write " + (folder() / "missing" / tmp).string()},
+      {"remove under a plain file", zelvora::removePlacedFile(folder() / "plain" / "44.txt", {}),
+       "cannot remove " + (folder() / "plain" / "44.txt").string() + ": Not a directory"},
+      {"replace a folder atomically",
+       {Outcome::failed, zelvora::writeFileAtomically(folder() / "full" / "44.txt", "x"), {}},
+       "cannot write " + (folder() / "full" / "44.txt").string() + ": Is a directory"},
+      {"atomically in a missing folder",
+       {Outcome::failed, zelvora::writeFileAtomically(missing, "x"), {}},
+       "cannot write " + (folder() / "missing" / tmp).string()},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(c.got.outcome, Outcome::failed);
+    EXPECT_EQ(c.got.error, c.error);
+  }
+  EXPECT_FALSE(fs::exists(folder() / "missing"));
+  EXPECT_TRUE(fs::is_directory(folder() / "full" / "44.txt" / "x"));
+  EXPECT_EQ(zelvora::findTemporaryFiles(folder() / "full").files, 0u);
 }
 
 }  // namespace

@@ -84,8 +84,10 @@ struct FlatArray {
   size_t size() const { return count; }
   bool empty() const { return count == 0; }
   const T& operator[](size_t at) const;
-  // As SegmentedArray::lowerBound. When the range is read in already (as for
-  // every warm lookup), it is searched without asking at each value.
+  // As SegmentedArray::lowerBound. A range of at most kDirectSearchBlocks
+  // blocks (a bucket of keys) is read in whole and searched without asking
+  // at each value, as warm lookups then do; a longer one is read in along
+  // the search's path.
   size_t lowerBound(size_t from, size_t to, T value) const;
   // The values from `begin` to `end`, read in; none when the range is outside
   // the array or cannot be read.

@@ -257,26 +257,8 @@ size_t FlatArray<T>::lowerBound(size_t from, size_t to, T value) const {
     direct = pages->hasAll(begin, length) ||
              (length <= kDirectSearchBlocks * kAreaIndexBlockBytes && pages->ensure(begin, length));
   }
-  if (direct) {
-    while (from < to) {
-      const size_t middle = from + (to - from) / 2;
-      if (values[middle] < value) {
-        from = middle + 1;
-      } else {
-        to = middle;
-      }
-    }
-    return from;
-  }
-  while (from < to) {
-    const size_t middle = from + (to - from) / 2;
-    if ((*this)[middle] < value) {
-      from = middle + 1;
-    } else {
-      to = middle;
-    }
-  }
-  return from;
+  if (direct) return lowerBoundOf(from, to, value, [this](size_t at) { return values[at]; });
+  return lowerBoundOf(from, to, value, [this](size_t at) { return (*this)[at]; });
 }
 
 template <typename T>

@@ -81,16 +81,8 @@ std::optional<std::string_view> find(const Index& index, std::u16string_view nat
   const size_t longest = std::min(nationalNumber.size(), size_t{index.longestTextKey});
   for (size_t length = longest; length > foundLength; --length) {
     const std::u16string_view wanted = nationalNumber.substr(0, length);
-    size_t from = 0;
-    size_t to = count;
-    while (from < to) {
-      const size_t middle = from + (to - from) / 2;
-      if (textKeyAt(index, middle) < wanted) {
-        from = middle + 1;
-      } else {
-        to = middle;
-      }
-    }
+    const size_t from =
+        lowerBoundOf(size_t{0}, count, wanted, [&](size_t at) { return textKeyAt(index, at); });
     if (from != count && textKeyAt(index, from) == wanted) {
       found = textAreaAt(index, from);
       foundLength = length;

@@ -18,6 +18,21 @@
 #include <utility>
 #include <vector>
 
+// The first position in [from, to) whose value (`at(position)`) is not less
+// than `value`, or `to`; the values there must be ascending.
+template <typename T, typename At>
+size_t lowerBoundOf(size_t from, size_t to, const T& value, At at) {
+  while (from < to) {
+    const size_t middle = from + (to - from) / 2;
+    if (at(middle) < value) {
+      from = middle + 1;
+    } else {
+      to = middle;
+    }
+  }
+  return from;
+}
+
 template <typename T>
 class SegmentedArray {
   static_assert(std::is_trivially_copyable_v<T>);
@@ -67,15 +82,7 @@ class SegmentedArray {
   // The first position in [from, to) whose value is not less than `value`,
   // or `to`; the values there must be ascending.
   size_t lowerBound(size_t from, size_t to, T value) const {
-    while (from < to) {
-      const size_t middle = from + (to - from) / 2;
-      if ((*this)[middle] < value) {
-        from = middle + 1;
-      } else {
-        to = middle;
-      }
-    }
-    return from;
+    return lowerBoundOf(from, to, value, [this](size_t at) { return (*this)[at]; });
   }
 
   // The heap bytes held.

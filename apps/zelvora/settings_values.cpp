@@ -129,7 +129,8 @@ CheckedValue checkSetting(std::string_view key, std::string_view text) {
 }
 
 std::string unknownCallingCodeNote() {
-  const auto* code = objectAs<NSString>(CFPreferencesCopyAppValue(kCountryCodeKey, kPrefsDomain));
+  const id value = CFPreferencesCopyAppValue(kCountryCodeKey, kPrefsDomain);
+  const auto* code = objectAs<NSString>(value);
   if (!code || code->units().empty() || isKnownCallingCode(code->units())) return {};
   return "note: countryCode \"" + toUtf8(code->units()) +
          "\" is no calling code that ZelvoraPro knows, so numbers without \"+\" find no area; "

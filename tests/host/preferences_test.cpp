@@ -447,7 +447,8 @@ TEST(Preferences, AnUnreadableFileIsNeverReplacedAndStoresSayWhy) {
       EXPECT_EQ(host::preferencesStoreError(kDomain), c.reason);
     }
     expectValue("countryCode", text("44"));  // the process goes on with its own view
-    auto* keys = objectAs<NSArray>(CFPreferencesCopyKeyList(kDomain));
+    const id keyList = CFPreferencesCopyKeyList(kDomain);
+    const auto* keys = objectAs<NSArray>(keyList);
     EXPECT_EQ(keys ? keys->items().size() : 0u, 1u) << "a removed key is no key";
 
     struct stat after {};

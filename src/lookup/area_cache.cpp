@@ -149,10 +149,7 @@ std::optional<std::string_view> findInEntry(CachedFile& entry, std::u16string_vi
   size_t* matched = detail ? &detail->matchedUnits : nullptr;
   refused = false;
   if (!entry.usesPrebuilt) return findInAreaIndex(entry.index, nationalNumber, matched);
-  std::optional<std::string_view> found =
-      findInPrebuiltAreaIndex(entry.prebuilt, nationalNumber, matched, refused);
-  entry.prebuiltRefused = refused;
-  return found;
+  return findInPrebuiltAreaIndex(entry.prebuilt, nationalNumber, matched, refused);
 }
 
 // Says in `detail` which of `entry`'s files answers.

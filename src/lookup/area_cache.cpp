@@ -165,7 +165,10 @@ void describeEntry(const CachedFile& entry, AreaLookupDetail* detail) {
                                                               : entry.devicePath;
 }
 
-std::vector<CachedFile> cachedFiles;
+// Each entry lies on the heap, where it stays while it is read and kept:
+// with its two indexes' tables it is some kilobytes, which would otherwise
+// be moved about and take that much of the caller's stack.
+std::vector<std::unique_ptr<CachedFile>> cachedFiles;
 uint64_t useCount = 0;
 uint64_t filesRead = 0;
 uint64_t prebuiltRead = 0;
@@ -208,14 +211,14 @@ std::string bundledPathOf(const std::string& code) {
 void evictBeyondLimits() {
   auto held = [] {
     size_t bytes = 0;
-    for (const CachedFile& file : cachedFiles) bytes += file.indexBytes;
+    for (const auto& file : cachedFiles) bytes += file->indexBytes;
     return bytes;
   };
   while (cachedFiles.size() > 1 &&
          (cachedFiles.size() > kCachedAreaFiles || held() > kAreaCacheBudget)) {
-    cachedFiles.erase(std::min_element(
-        cachedFiles.begin(), cachedFiles.end(),
-        [](const CachedFile& a, const CachedFile& b) { return a.lastUse < b.lastUse; }));
+    cachedFiles.erase(
+        std::min_element(cachedFiles.begin(), cachedFiles.end(),
+                         [](const auto& a, const auto& b) { return a->lastUse < b->lastUse; }));
   }
 }
 
@@ -252,7 +255,7 @@ Answer useFile(const std::string& path, OpenedFile& file, size_t skipped,
       if (found) answer.area = toUtf16(*found);
       return answer;
     }
-    entry.prebuilt = PrebuiltAreaIndex{};
+    clearPrebuiltAreaIndex(entry.prebuilt);
     entry.prebuiltRefused = true;
     answer.matchedUnits = 0;
   }
@@ -298,9 +301,11 @@ Answer useFile(const std::string& path, OpenedFile& file, size_t skipped,
 
 // Reads the file of a calling code with its fallback, indexes it, and
 // answers. Keeps the index unless the file was too large to index.
-std::optional<std::u16string> loadAndLookUp(const std::string& code, CachedFile entry,
+std::optional<std::u16string> loadAndLookUp(const std::string& code,
+                                            std::unique_ptr<CachedFile> kept,
                                             std::u16string_view nationalNumber, uint64_t generation,
                                             AreaLookupDetail* detail) {
+  CachedFile& entry = *kept;
   const size_t skipped = code.size();
   const int64_t readAt = host::fileClockNow();
   bool cacheable = true;
@@ -348,7 +353,7 @@ std::optional<std::u16string> loadAndLookUp(const std::string& code, CachedFile 
   if (cacheable) {
     confirm(entry, generation);
     entry.lastUse = ++useCount;
-    cachedFiles.push_back(std::move(entry));
+    cachedFiles.push_back(std::move(kept));
     evictBeyondLimits();
   }
   return std::move(answer.area);
@@ -362,12 +367,12 @@ std::optional<std::u16string> lookUpArea(std::u16string_view callingCode,
   forgetIfMoved();
   // Taken before any stat, so that a change made after it shows in the next.
   const uint64_t generation = host::processFolderWatch().check();
-  auto cached = std::find_if(cachedFiles.begin(), cachedFiles.end(), [&](const CachedFile& file) {
-    return file.callingCode == callingCode;
-  });
+  auto found = std::find_if(cachedFiles.begin(), cachedFiles.end(),
+                            [&](const auto& file) { return file->callingCode == callingCode; });
+  CachedFile* const cached = found != cachedFiles.end() ? found->get() : nullptr;
   FileVersion device;
   bool refused = false;
-  if (cached != cachedFiles.end()) {
+  if (cached) {
     bool current = cached->watched.unchanged(generation);
     if (!current) {
       // The paths were formed when the file was first read; the stats are
@@ -395,22 +400,22 @@ std::optional<std::u16string> lookUpArea(std::u16string_view callingCode,
     }
   }
   const std::string code = toUtf8(callingCode);
-  CachedFile wanted;
-  wanted.device = device;
-  if (cached != cachedFiles.end()) {
+  auto wanted = std::make_unique<CachedFile>();
+  wanted->device = device;
+  if (cached) {
     // A stale index goes before the file is read again, so two are never held.
-    wanted.callingCode = std::move(cached->callingCode);
-    wanted.devicePath = std::move(cached->devicePath);
-    wanted.bundledPath = std::move(cached->bundledPath);
+    wanted->callingCode = std::move(cached->callingCode);
+    wanted->devicePath = std::move(cached->devicePath);
+    wanted->bundledPath = std::move(cached->bundledPath);
     // Refused for this version of the text; a changed text may have a sound
     // index again.
-    wanted.prebuiltRefused = refused;
-    cachedFiles.erase(cached);
+    wanted->prebuiltRefused = refused;
+    cachedFiles.erase(found);
   } else {
-    wanted.callingCode = callingCode;
-    wanted.devicePath = host::devicePath(areaCodeFilePath(callingCode));
-    wanted.bundledPath = bundledPathOf(code);
-    wanted.device = statFileVersion(wanted.devicePath);
+    wanted->callingCode = callingCode;
+    wanted->devicePath = host::devicePath(areaCodeFilePath(callingCode));
+    wanted->bundledPath = bundledPathOf(code);
+    wanted->device = statFileVersion(wanted->devicePath);
   }
   try {
     return loadAndLookUp(code, std::move(wanted), nationalNumber, generation, detail);
@@ -437,10 +442,11 @@ uint64_t prebuiltAreaIndexesRead() {
 }
 
 size_t areaCacheBytes() {
-  size_t bytes = cachedFiles.capacity() * sizeof(CachedFile);
-  for (const CachedFile& file : cachedFiles) {
-    bytes += areaIndexBytes(file.index) + file.prebuilt.bytes + file.devicePath.capacity() +
-             file.bundledPath.capacity() + file.callingCode.capacity() * sizeof(char16_t);
+  size_t bytes = cachedFiles.capacity() * sizeof(cachedFiles[0]);
+  for (const auto& file : cachedFiles) {
+    bytes += sizeof(CachedFile) + areaIndexBytes(file->index) + file->prebuilt.bytes +
+             file->devicePath.capacity() + file->bundledPath.capacity() +
+             file->callingCode.capacity() * sizeof(char16_t);
   }
   return bytes;
 }

@@ -181,7 +181,9 @@ bool placeArrays(const AreaIndexHeader& header, const void* bytes, size_t size,
 
   Placer placer(bytes, size, sizeof(AreaIndexHeader) + size_t{header.blockChecksums.count} * 8,
                 pages);
-  FlatAreaIndex placed;
+  // Placed where it is kept: the tables are some kilobytes.
+  FlatAreaIndex& placed = index;
+  placed = {};
   for (size_t digits = 0; digits < placed.groups.size(); ++digits) {
     if (!placeGroup(placer, header.groups[digits], digits, wideAreas, placed.groups[digits]) ||
         (whole && !rising(placed.groups[digits].shortStarts, placed.groups[digits].keyCount))) {
@@ -211,7 +213,6 @@ bool placeArrays(const AreaIndexHeader& header, const void* bytes, size_t size,
     }
   }
   placed.longestTextKey = header.longestTextKey;
-  index = placed;
   return true;
 }
 
@@ -252,7 +253,7 @@ void sealAreaIndex(uint64_t* words, size_t size) {
 
 bool openAreaIndexBytes(const void* bytes, size_t size, FlatAreaIndex& index,
                         AreaIndexStamp& stamp) {
-  index = FlatAreaIndex{};
+  index = {};
   AreaIndexHeader header;
   size_t headBytes = 0;
   if (!readHeader(bytes, size, size, header, headBytes) ||
@@ -264,7 +265,10 @@ bool openAreaIndexBytes(const void* bytes, size_t size, FlatAreaIndex& index,
       return false;
     }
   }
-  if (!placeArrays(header, bytes, size, nullptr, true, index)) return false;
+  if (!placeArrays(header, bytes, size, nullptr, true, index)) {
+    index = {};
+    return false;
+  }
   stamp = stampOf(header);
   return true;
 }
@@ -364,9 +368,15 @@ bool AreaIndexPages::readBlock(size_t block) {
   return true;
 }
 
+void clearPrebuiltAreaIndex(PrebuiltAreaIndex& prebuilt) {
+  prebuilt.pages.reset();
+  prebuilt.bytes = 0;
+  prebuilt.index = {};
+}
+
 bool openAreaIndexFile(const std::string& indexPath, size_t maxBytes, PrebuiltAreaIndex& into,
                        AreaIndexStamp& stamp) {
-  into = PrebuiltAreaIndex{};
+  clearPrebuiltAreaIndex(into);
   host::FileProblem problem;
   uint64_t size = 0;
   const int fd = host::openRegularFile(indexPath, problem, size);
@@ -375,18 +385,19 @@ bool openAreaIndexFile(const std::string& indexPath, size_t maxBytes, PrebuiltAr
     ::close(fd);
     return false;
   }
-  PrebuiltAreaIndex opened;
-  opened.pages = std::make_unique<AreaIndexPages>(indexPath, host::fstatFileVersion(fd),
-                                                  static_cast<size_t>(size));
-  AreaIndexPages& pages = *opened.pages;
+  auto pages = std::make_unique<AreaIndexPages>(indexPath, host::fstatFileVersion(fd),
+                                                static_cast<size_t>(size));
   // The pages own the descriptor from here on.
-  if (!pages.readHead(fd)) return false;
-  opened.bytes = pages.size();
   AreaIndexHeader header;
-  std::memcpy(&header, pages.bytes(), sizeof header);
-  if (!placeArrays(header, pages.bytes(), pages.size(), &pages, false, opened.index)) return false;
+  if (!pages->readHead(fd)) return false;
+  std::memcpy(&header, pages->bytes(), sizeof header);
+  if (!placeArrays(header, pages->bytes(), pages->size(), pages.get(), false, into.index)) {
+    into.index = {};
+    return false;
+  }
   stamp = stampOf(header);
-  into = std::move(opened);
+  into.bytes = pages->size();
+  into.pages = std::move(pages);
   return true;
 }
 
@@ -397,7 +408,7 @@ bool loadPrebuiltAreaIndex(const std::string& indexPath, const host::FileVersion
       stampMatchesText(stamp, text, skippedUnits)) {
     return true;
   }
-  into = PrebuiltAreaIndex{};
+  clearPrebuiltAreaIndex(into);
   return false;
 }
 

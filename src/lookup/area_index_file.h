@@ -296,6 +296,10 @@ struct PrebuiltAreaIndex {
   FlatAreaIndex index;
 };
 
+// Empties `prebuilt` in place (it is some kilobytes, not to be made anew on
+// the stack).
+void clearPrebuiltAreaIndex(PrebuiltAreaIndex& prebuilt);
+
 // Opens the index file at `indexPath` (a regular file of at most `maxBytes`,
 // opened without blocking), reads its head and keeps it in `into` when the
 // head is sound, with its stamp in `stamp`; the rest is read as searches need

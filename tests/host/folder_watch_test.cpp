@@ -302,6 +302,53 @@ TEST_F(QuietFolderWatchTest, AMountOverAWatchedFolderMovesTheLayoutOn) {
   EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
+// A cover that meets folders an earlier cover watched skips them only while
+// they are watched as it needs them: for the reports it needs, and in the
+// same layout (a folder put in place of a watched one is watched anew).
+TEST_F(QuietFolderWatchTest, CoversThatShareFoldersSeeWhatEachAloneWould) {
+  const fs::path a = root / "a";
+  const struct {
+    const char* what;
+    fs::path second;                      // covered after file()
+    std::function<void()> betweenCovers;  // then check(), then `second` covered
+    std::function<void()> change;         // must show
+  } cases[] = {
+      {"a folder on the way becomes a file's folder: its permissions", a / "45.txt", [] {},
+       [&] { fs::permissions(a, fs::perms::owner_read | fs::perms::owner_exec); }},
+      {"the same file again, after its folder was replaced", root / "a" / "b" / "44.txt",
+       [&] {
+         fs::rename(a / "b", a / "old");
+         fs::create_directory(a / "b");
+         write(file(), "4420|London\n");
+       },
+       [&] { write(file(), "4420|Lund\n"); }},
+  };
+  for (const auto& c : cases) {
+    fs::permissions(a, fs::perms::owner_all);
+    fs::remove_all(a);
+    fs::create_directories(a / "b");
+    write(file(), "4420|London\n");
+    host::FolderWatch watch;
+    ASSERT_NE(watch.check(), 0u);
+    ASSERT_NE(watch.cover(file()), 0u) << c.what;
+    c.betweenCovers();
+    watch.check();
+    ASSERT_NE(watch.cover(c.second), 0u) << c.what;
+    const uint64_t before = watch.check();
+    c.change();
+    EXPECT_NE(watch.check(), before) << c.what;
+  }
+  fs::permissions(a, fs::perms::owner_all);
+}
+
+TEST_F(FolderWatchTest, AFileSystemThatMayChangeUnseenIsNotCoveredBelowALocalOne) {
+  host::FolderWatch watch;
+  ASSERT_NE(watch.check(), 0u);
+  ASSERT_NE(watch.cover(file()), 0u);  // the root's file system is known local now
+  EXPECT_EQ(watch.cover("/proc/version"), 0u);
+  EXPECT_NE(watch.cover(file()), 0u);
+}
+
 // The process's watch, dropped so that it starts afresh, and a clock the
 // test sets.
 class WatchedPathsTest : public FolderWatchTest {

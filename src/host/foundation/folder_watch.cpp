@@ -184,13 +184,50 @@ void FolderWatch::takeReports() {
   }
 }
 
-bool FolderWatch::watchFolder(const std::string& folder, uint32_t mask) {
-  return reportsEveryChange(folder) && ::inotify_add_watch(inotify_.fd, folder.c_str(), mask) >= 0;
+void FolderWatch::forgetStaleWatches() {
+  if (watchesLayout_ == layout_) return;
+  watches_.clear();
+  devices_.clear();
+  watchesLayout_ = layout_;
+}
+
+const FolderWatch::Watched* FolderWatch::watched(const std::string& path, uint32_t mask) const {
+  for (const Watched& known : watches_) {
+    if ((known.mask & mask) == mask && known.path == path) return &known;
+  }
+  return nullptr;
+}
+
+bool FolderWatch::onLocalFileSystem(const std::string& path, uint64_t device, bool deviceKnown) {
+  // One statfs per file system: a device number names the same one until
+  // something is mounted or unmounted, which moves the layout on.
+  if (deviceKnown) {
+    for (const auto& [known, local] : devices_) {
+      if (known == device) return local;
+    }
+  }
+  const bool local = reportsEveryChange(path);
+  if (deviceKnown) devices_.emplace_back(device, local);
+  return local;
+}
+
+bool FolderWatch::watch(const std::string& path, uint32_t mask, uint64_t device, bool deviceKnown) {
+  if (watched(path, mask)) return true;
+  if (!onLocalFileSystem(path, device, deviceKnown) ||
+      ::inotify_add_watch(inotify_.fd, path.c_str(), mask) < 0) {
+    return false;
+  }
+  watches_.push_back({path, mask, device});
+  return true;
 }
 
 uint64_t FolderWatch::cover(const std::string& path) {
   if (broken_ || inotify_.fd < 0 || path.empty() || path.front() != '/') return 0;
+  forgetStaleWatches();
   std::string folder = "/";
+  // The folder's device, known once it was stat'ed (the root is not).
+  uint64_t device = 0;
+  bool deviceKnown = false;
   size_t start = 1;
   for (;;) {
     while (start < path.size() && path[start] == '/') ++start;
@@ -199,21 +236,28 @@ uint64_t FolderWatch::cover(const std::string& path) {
     const std::string_view name(path.data() + start, end - start);
     const bool last = end == path.size();
     if (name == "." || name == "..") return 0;
-    if (!watchFolder(folder, last ? kFileFolderMask : kFolderMask)) return 0;
+    if (!watch(folder, last ? kFileFolderMask : kFolderMask, device, deviceKnown)) return 0;
     const std::string entry = folder + (folder.size() > 1 ? "/" : "") + std::string(name);
+    // A folder watched in this layout is there as it was: had it been
+    // removed or replaced, the watch of the folder above would have moved
+    // the layout on.
+    if (const Watched* known = last ? nullptr : watched(entry, kFolderMask)) {
+      folder = entry;
+      device = known->device;
+      deviceKnown = true;
+      start = end + 1;
+      continue;
+    }
     struct stat info {};
     if (::lstat(entry.c_str(), &info) != 0) {
       // Missing: its appearing shows in the folder just watched.
       return errno == ENOENT || errno == ENOTDIR ? layout_ : 0;
     }
     if (S_ISLNK(info.st_mode)) return 0;
-    if (last) {
-      // The file may be a mount of its own, from another file system.
-      return reportsEveryChange(entry) &&
-                     ::inotify_add_watch(inotify_.fd, entry.c_str(), kFileMask) >= 0
-                 ? layout_
-                 : 0;
-    }
+    device = static_cast<uint64_t>(info.st_dev);
+    deviceKnown = true;
+    // The file may be a mount of its own, from another file system.
+    if (last) return watch(entry, kFileMask, device, deviceKnown) ? layout_ : 0;
     // A file where a folder should be names nothing below it; its
     // replacement shows in the folder just watched.
     if (!S_ISDIR(info.st_mode)) return layout_;

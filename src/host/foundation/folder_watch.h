@@ -46,6 +46,8 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace host {
 
@@ -101,13 +103,26 @@ class FolderWatch {
   static void closeOwn(Descriptor& ours);
   void open();
   void takeReports();
-  bool watchFolder(const std::string& folder, uint32_t mask);
+  // What cover() has watched in the layout watchesLayout_: each path once,
+  // and each file system's kind once (by device number).
+  struct Watched {
+    std::string path;
+    uint32_t mask = 0;
+    uint64_t device = 0;  // of the path; 0 for the root, which is never looked up
+  };
+  void forgetStaleWatches();
+  const Watched* watched(const std::string& path, uint32_t mask) const;
+  bool onLocalFileSystem(const std::string& path, uint64_t device, bool deviceKnown);
+  bool watch(const std::string& path, uint32_t mask, uint64_t device, bool deviceKnown);
 
   Descriptor inotify_;
   Descriptor mounts_;
   bool broken_ = false;
   uint64_t generation_ = 1;
   uint64_t layout_ = 1;
+  std::vector<Watched> watches_;
+  std::vector<std::pair<uint64_t, bool>> devices_;  // device number, local
+  uint64_t watchesLayout_ = 0;
   int moments_ = 0;            // Moments alive
   bool momentPolled_ = false;  // whether their first check() was made
   // The live watches, which a forked child drops.

@@ -15,7 +15,9 @@
 //   - the first lookup and the first Recents pass in a new process, which
 //     this program starts for each (--fresh-process-probe recents|lookup
 //     prebuilt|text|cold): that counts the first touch of every page the pass
-//     writes. "cold" drops the page cache's copy of the 86 files first;
+//     writes (the program binds its calls into the platform when it starts,
+//     as the host programs' loader binds an extension's, so those are not
+//     counted). "cold" drops the page cache's copy of the 86 files first;
 //   - `zelvora recents` with 20 Chinese numbers, as a whole process: the
 //     median of 7 runs with every row annotated minus the median of 7 with
 //     none (the lookups, and the first lookup's reading, alone).

@@ -292,7 +292,11 @@ AreaIndexPages::AreaIndexPages(std::string path, const host::FileVersion& versio
     : path_(std::move(path)),
       version_(version),
       size_(size),
-      bytes_(static_cast<unsigned char*>(std::malloc(size))),
+      // Each block on a page of its own (on a system with pages of 4 KB or
+      // more): reading one in then makes one new page of memory, not two.
+      bytes_(static_cast<unsigned char*>(std::aligned_alloc(
+          kAreaIndexBlockBytes,
+          (size + kAreaIndexBlockBytes - 1) / kAreaIndexBlockBytes * kAreaIndexBlockBytes))),
       present_((size + 64 * kAreaIndexBlockBytes - 1) / (64 * kAreaIndexBlockBytes), 0) {}
 
 AreaIndexPages::~AreaIndexPages() {

@@ -214,6 +214,9 @@ TEST(AreaIndexFile, ASearchReadsOnlyTheBlocksItTouches) {
         answer(findInPrebuiltAreaIndex(lazy, toUtf16(c.number), nullptr, failed));
     EXPECT_EQ(failed ? "failed" : found, c.answer) << c.what;
     EXPECT_LE(lazy.pages->blocksRead(), blocks / 2) << c.what;
+    // Each block read in makes one new page of memory, not two.
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(lazy.pages->bytes()) % kAreaIndexBlockBytes, 0u)
+        << c.what;
   }
 
   // Opened, searched once, then replaced by another sound index: the blocks

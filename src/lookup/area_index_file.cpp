@@ -173,9 +173,9 @@ bool validUtf8(const char* text, size_t size) {
 // bytes at `bytes`, read in as `pages` reads them (none: all there). With
 // `whole`, also checks what only the whole file shows: that the start
 // tables rise and every area text is UTF-8; read block by block, the search
-// checks those where it meets them.
-bool placeArrays(const AreaIndexHeader& header, const void* bytes, size_t size,
-                 AreaIndexPages* pages, bool whole, FlatAreaIndex& index) {
+// checks those where it meets them. Stops at the first that does not fit.
+bool placeEachArray(const AreaIndexHeader& header, const void* bytes, size_t size,
+                    AreaIndexPages* pages, bool whole, FlatAreaIndex& index) {
   if ((header.flags & ~kWideAreas) != 0) return false;
   const bool wideAreas = (header.flags & kWideAreas) != 0;
 
@@ -214,6 +214,14 @@ bool placeArrays(const AreaIndexHeader& header, const void* bytes, size_t size,
   }
   placed.longestTextKey = header.longestTextKey;
   return true;
+}
+
+// As placeEachArray, leaving `index` empty when the arrays do not fit.
+bool placeArrays(const AreaIndexHeader& header, const void* bytes, size_t size,
+                 AreaIndexPages* pages, bool whole, FlatAreaIndex& index) {
+  if (placeEachArray(header, bytes, size, pages, whole, index)) return true;
+  index = {};
+  return false;
 }
 
 }  // namespace
@@ -265,10 +273,7 @@ bool openAreaIndexBytes(const void* bytes, size_t size, FlatAreaIndex& index,
       return false;
     }
   }
-  if (!placeArrays(header, bytes, size, nullptr, true, index)) {
-    index = {};
-    return false;
-  }
+  if (!placeArrays(header, bytes, size, nullptr, true, index)) return false;
   stamp = stampOf(header);
   return true;
 }
@@ -352,7 +357,7 @@ bool AreaIndexPages::readHead(int fd) {
     return false;
   }
   for (size_t block = 0; block * kAreaIndexBlockBytes < headBytes_; ++block) {
-    present_[block / 64] |= uint64_t{1} << (block % 64);
+    markPresent(block);
   }
   return true;
 }
@@ -368,7 +373,7 @@ bool AreaIndexPages::readBlock(size_t block) {
     failed_ = true;
     return false;
   }
-  present_[block / 64] |= uint64_t{1} << (block % 64);
+  markPresent(block);
   return true;
 }
 
@@ -396,7 +401,6 @@ bool openAreaIndexFile(const std::string& indexPath, size_t maxBytes, PrebuiltAr
   if (!pages->readHead(fd)) return false;
   std::memcpy(&header, pages->bytes(), sizeof header);
   if (!placeArrays(header, pages->bytes(), pages->size(), pages.get(), false, into.index)) {
-    into.index = {};
     return false;
   }
   stamp = stampOf(header);

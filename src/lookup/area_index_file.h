@@ -184,16 +184,13 @@ class AreaIndexPages {
     const size_t first = offset / kAreaIndexBlockBytes;
     const size_t last = (offset + length - 1) / kAreaIndexBlockBytes;
     for (size_t block = first; block <= last; ++block) {
-      if (!(present_[block / 64] >> (block % 64) & 1) && !readBlock(block)) return false;
+      if (!present(block) && !readBlock(block)) return false;
     }
     return !failed_;
   }
   // Whether the block that holds the byte at `offset` (inside the file) has
   // been read in.
-  bool has(size_t offset) const {
-    const size_t block = offset / kAreaIndexBlockBytes;
-    return (present_[block / 64] >> (block % 64) & 1) != 0;
-  }
+  bool has(size_t offset) const { return present(offset / kAreaIndexBlockBytes); }
   // Whether every block of [offset, offset + length) (inside the file) has
   // been read in; false also for a range of more than kDirectSearchBlocks
   // blocks, not worth asking.
@@ -203,7 +200,7 @@ class AreaIndexPages {
     const size_t last = (offset + length - 1) / kAreaIndexBlockBytes;
     if (last - first > kDirectSearchBlocks) return false;
     for (size_t block = first; block <= last; ++block) {
-      if ((present_[block / 64] >> (block % 64) & 1) == 0) return false;
+      if (!present(block)) return false;
     }
     return true;
   }
@@ -223,6 +220,8 @@ class AreaIndexPages {
   void release();
 
  private:
+  bool present(size_t block) const { return (present_[block / 64] >> (block % 64) & 1) != 0; }
+  void markPresent(size_t block) { present_[block / 64] |= uint64_t{1} << (block % 64); }
   bool readBlock(size_t block);
   bool readAt(size_t offset, size_t length);
 

@@ -198,22 +198,21 @@ const FolderWatch::Watched* FolderWatch::watched(const std::string& path, uint32
   return nullptr;
 }
 
-bool FolderWatch::onLocalFileSystem(const std::string& path, uint64_t device, bool deviceKnown) {
+bool FolderWatch::onLocalFileSystem(const std::string& path, std::optional<uint64_t> device) {
   // One statfs per file system: a device number names the same one until
   // something is mounted or unmounted, which moves the layout on.
-  if (deviceKnown) {
-    for (const auto& [known, local] : devices_) {
-      if (known == device) return local;
-    }
+  if (!device) return reportsEveryChange(path);
+  for (const auto& [known, local] : devices_) {
+    if (known == *device) return local;
   }
   const bool local = reportsEveryChange(path);
-  if (deviceKnown) devices_.emplace_back(device, local);
+  devices_.emplace_back(*device, local);
   return local;
 }
 
-bool FolderWatch::watch(const std::string& path, uint32_t mask, uint64_t device, bool deviceKnown) {
+bool FolderWatch::watch(const std::string& path, uint32_t mask, std::optional<uint64_t> device) {
   if (watched(path, mask)) return true;
-  if (!onLocalFileSystem(path, device, deviceKnown) ||
+  if (!onLocalFileSystem(path, device) ||
       ::inotify_add_watch(inotify_.fd, path.c_str(), mask) < 0) {
     return false;
   }
@@ -226,8 +225,7 @@ uint64_t FolderWatch::cover(const std::string& path) {
   forgetStaleWatches();
   std::string folder = "/";
   // The folder's device, known once it was stat'ed (the root is not).
-  uint64_t device = 0;
-  bool deviceKnown = false;
+  std::optional<uint64_t> device;
   size_t start = 1;
   for (;;) {
     while (start < path.size() && path[start] == '/') ++start;
@@ -236,7 +234,7 @@ uint64_t FolderWatch::cover(const std::string& path) {
     const std::string_view name(path.data() + start, end - start);
     const bool last = end == path.size();
     if (name == "." || name == "..") return 0;
-    if (!watch(folder, last ? kFileFolderMask : kFolderMask, device, deviceKnown)) return 0;
+    if (!watch(folder, last ? kFileFolderMask : kFolderMask, device)) return 0;
     const std::string entry = folder + (folder.size() > 1 ? "/" : "") + std::string(name);
     // A folder watched in this layout is there as it was: had it been
     // removed or replaced, the watch of the folder above would have moved
@@ -244,7 +242,6 @@ uint64_t FolderWatch::cover(const std::string& path) {
     if (const Watched* known = last ? nullptr : watched(entry, kFolderMask)) {
       folder = entry;
       device = known->device;
-      deviceKnown = true;
       start = end + 1;
       continue;
     }
@@ -255,9 +252,8 @@ uint64_t FolderWatch::cover(const std::string& path) {
     }
     if (S_ISLNK(info.st_mode)) return 0;
     device = static_cast<uint64_t>(info.st_dev);
-    deviceKnown = true;
     // The file may be a mount of its own, from another file system.
-    if (last) return watch(entry, kFileMask, device, deviceKnown) ? layout_ : 0;
+    if (last) return watch(entry, kFileMask, device) ? layout_ : 0;
     // A file where a folder should be names nothing below it; its
     // replacement shows in the folder just watched.
     if (!S_ISDIR(info.st_mode)) return layout_;

@@ -45,6 +45,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -108,12 +109,12 @@ class FolderWatch {
   struct Watched {
     std::string path;
     uint32_t mask = 0;
-    uint64_t device = 0;  // of the path; 0 for the root, which is never looked up
+    std::optional<uint64_t> device;  // of the path; none for the root, which is never stat'ed
   };
   void forgetStaleWatches();
   const Watched* watched(const std::string& path, uint32_t mask) const;
-  bool onLocalFileSystem(const std::string& path, uint64_t device, bool deviceKnown);
-  bool watch(const std::string& path, uint32_t mask, uint64_t device, bool deviceKnown);
+  bool onLocalFileSystem(const std::string& path, std::optional<uint64_t> device);
+  bool watch(const std::string& path, uint32_t mask, std::optional<uint64_t> device);
 
   Descriptor inotify_;
   Descriptor mounts_;

@@ -119,11 +119,11 @@ struct CachedFile {
   // 0 when the file is read again at the next lookup.
   int64_t trustedUntil = 0;
   bool hasText = false;
-  // The index: built from the text, or, when the text has a prebuilt index
-  // that belongs to it, that index as read.
-  AreaIndex index;
-  PrebuiltAreaIndex prebuilt;
-  bool usesPrebuilt = false;
+  // The index, once the text has one: built from the text, or, when the
+  // text has a prebuilt index that belongs to it, that index as read. Each
+  // kind's tables take some kilobytes, so only the one in use is made.
+  std::unique_ptr<AreaIndex> index;
+  std::unique_ptr<PrebuiltAreaIndex> prebuilt;
   // The prebuilt index turned out unusable in a search: the text is read
   // instead until it changes.
   bool prebuiltRefused = false;
@@ -148,15 +148,18 @@ std::optional<std::string_view> findInEntry(CachedFile& entry, std::u16string_vi
                                             AreaLookupDetail* detail, bool& refused) {
   size_t* matched = detail ? &detail->matchedUnits : nullptr;
   refused = false;
-  if (!entry.usesPrebuilt) return findInAreaIndex(entry.index, nationalNumber, matched);
-  return findInPrebuiltAreaIndex(entry.prebuilt, nationalNumber, matched, refused);
+  if (entry.prebuilt) {
+    return findInPrebuiltAreaIndex(*entry.prebuilt, nationalNumber, matched, refused);
+  }
+  if (!entry.index) return std::nullopt;
+  return findInAreaIndex(*entry.index, nationalNumber, matched);
 }
 
 // Says in `detail` which of `entry`'s files answers.
 void describeEntry(const CachedFile& entry, AreaLookupDetail* detail) {
   if (!detail) return;
   detail->device = entry.deviceState;
-  detail->prebuiltIndex = entry.usesPrebuilt;
+  detail->prebuiltIndex = entry.prebuilt != nullptr;
   detail->file = !entry.hasText      ? AreaLookupDetail::File::none
                  : entry.usedBundled ? AreaLookupDetail::File::bundled
                                      : AreaLookupDetail::File::device;
@@ -166,8 +169,8 @@ void describeEntry(const CachedFile& entry, AreaLookupDetail* detail) {
 }
 
 // Each entry lies on the heap, where it stays while it is read and kept:
-// with its two indexes' tables it is some kilobytes, which would otherwise
-// be moved about and take that much of the caller's stack.
+// with its index's tables it is some kilobytes, which would otherwise be
+// moved about and take that much of the caller's stack.
 std::vector<std::unique_ptr<CachedFile>> cachedFiles;
 uint64_t useCount = 0;
 uint64_t filesRead = 0;
@@ -238,24 +241,30 @@ Answer useFile(const std::string& path, OpenedFile& file, size_t skipped,
     answer.failed = file.outcome == OpenedFile::Outcome::failed;
     return answer;
   }
-  if (static_cast<uint64_t>(file.version.size) <= kIndexedFileSizeLimit && !entry.prebuiltRefused &&
-      loadPrebuiltAreaIndex(areaIndexPathOf(path), file.version, skipped, kIndexedFileSizeLimit,
-                            entry.prebuilt)) {
+  std::unique_ptr<PrebuiltAreaIndex> prebuilt;
+  if (static_cast<uint64_t>(file.version.size) <= kIndexedFileSizeLimit && !entry.prebuiltRefused) {
+    prebuilt = std::make_unique<PrebuiltAreaIndex>();
+    if (!loadPrebuiltAreaIndex(areaIndexPathOf(path), file.version, skipped, kIndexedFileSizeLimit,
+                               *prebuilt)) {
+      prebuilt.reset();
+    }
+  }
+  if (prebuilt) {
     // Made from this very version of the text, which therefore was UTF-8:
     // the text itself is not read, unless the index fails the search.
     ++prebuiltRead;
     bool refused = false;
     const std::optional<std::string_view> found =
-        findInPrebuiltAreaIndex(entry.prebuilt, nationalNumber, &answer.matchedUnits, refused);
+        findInPrebuiltAreaIndex(*prebuilt, nationalNumber, &answer.matchedUnits, refused);
     if (!refused) {
-      entry.usesPrebuilt = true;
       entry.hasText = true;
-      entry.indexBytes = entry.prebuilt.bytes;
+      entry.indexBytes = prebuilt->bytes;
+      entry.prebuilt = std::move(prebuilt);
       answer.usable = true;
       if (found) answer.area = toUtf16(*found);
       return answer;
     }
-    clearPrebuiltAreaIndex(entry.prebuilt);
+    prebuilt.reset();
     entry.prebuiltRefused = true;
     answer.matchedUnits = 0;
   }
@@ -282,7 +291,8 @@ Answer useFile(const std::string& path, OpenedFile& file, size_t skipped,
     return answer;
   }
   FileSource source(file.fd);
-  switch (buildAreaIndex(source, skipped, entry.index)) {
+  auto index = std::make_unique<AreaIndex>();
+  switch (buildAreaIndex(source, skipped, *index)) {
     case AreaIndexBuild::built:
       break;
     case AreaIndexBuild::notUtf8:
@@ -292,10 +302,11 @@ Answer useFile(const std::string& path, OpenedFile& file, size_t skipped,
       return answer;
   }
   entry.hasText = true;
-  entry.indexBytes = areaIndexBytes(entry.index);
+  entry.indexBytes = areaIndexBytes(*index);
   answer.usable = true;
-  if (auto found = findInAreaIndex(entry.index, nationalNumber, &answer.matchedUnits))
+  if (auto found = findInAreaIndex(*index, nationalNumber, &answer.matchedUnits))
     answer.area = toUtf16(*found);
+  entry.index = std::move(index);
   return answer;
 }
 
@@ -444,7 +455,8 @@ uint64_t prebuiltAreaIndexesRead() {
 size_t areaCacheBytes() {
   size_t bytes = cachedFiles.capacity() * sizeof(cachedFiles[0]);
   for (const auto& file : cachedFiles) {
-    bytes += sizeof(CachedFile) + areaIndexBytes(file->index) + file->prebuilt.bytes +
+    bytes += sizeof(CachedFile) + (file->index ? sizeof(AreaIndex) : 0) +
+             (file->prebuilt ? sizeof(PrebuiltAreaIndex) : 0) + file->indexBytes +
              file->devicePath.capacity() + file->bundledPath.capacity() +
              file->callingCode.capacity() * sizeof(char16_t);
   }

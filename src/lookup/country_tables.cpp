@@ -5,7 +5,7 @@
 namespace {
 
 using country_data::kCallingCodeTrunkEntries;
-using country_data::kInternationalPrefixes;
+using country_data::kInternationalPrefixStarts;
 using country_data::kNationalPrefixes;
 using country_data::kRegions;
 
@@ -66,18 +66,18 @@ constexpr std::optional<std::u16string_view> trunkOfListedCode(std::u16string_vi
 constexpr bool regionsAreWellFormed() {
   for (std::size_t i = 0; i < kRegions.size(); ++i) {
     const country_data::Region& region = kRegions[i];
-    if (!isCountryKey(region.country) || region.callingCode.empty()) return false;
-    if (i > 0 && !(kRegions[i - 1].country < region.country)) return false;
+    if (!isCountryKey(region.country) || std::u16string_view(region.callingCode).empty())
+      return false;
+    if (i > 0 && !(kRegions[i - 1].country < std::u16string_view(region.country))) return false;
     if (!trunkOfListedCode(region.callingCode)) return false;
     if (region.prefixCount == 0 ||
-        std::size_t{region.firstPrefix} + region.prefixCount > kInternationalPrefixes.size()) {
+        std::size_t{region.firstPrefix} + region.prefixCount >= kInternationalPrefixStarts.size()) {
       return false;
     }
-    for (std::size_t k = region.firstPrefix;
-         k < std::size_t{region.firstPrefix} + region.prefixCount; ++k) {
-      if (kInternationalPrefixes[k].empty() || !isDigits(kInternationalPrefixes[k])) return false;
-      if (k > region.firstPrefix && !(kInternationalPrefixes[k - 1] < kInternationalPrefixes[k]))
-        return false;
+    const InternationalPrefixes prefixes(region.firstPrefix, region.prefixCount);
+    for (std::size_t k = 0; k < prefixes.size(); ++k) {
+      if (prefixes[k].empty() || !isDigits(prefixes[k])) return false;
+      if (k > 0 && !(prefixes[k - 1] < prefixes[k])) return false;
     }
   }
   return true;
@@ -109,6 +109,17 @@ constexpr bool nationalPrefixesAreWellFormed() {
 
 static_assert(listIsWellFormed());
 static_assert(nationalPrefixesAreWellFormed());
+// The pool's offsets ascend and end with its units.
+constexpr bool prefixPoolIsWellFormed() {
+  for (std::size_t k = 1; k < kInternationalPrefixStarts.size(); ++k) {
+    if (kInternationalPrefixStarts[k] < kInternationalPrefixStarts[k - 1]) return false;
+  }
+  return kInternationalPrefixStarts.front() == 0 &&
+         kInternationalPrefixStarts.back() ==
+             std::size(country_data::kInternationalPrefixUnits) - 1;
+}
+
+static_assert(prefixPoolIsWellFormed());
 static_assert(regionsAreWellFormed());
 
 const country_data::Region* regionOf(std::u16string_view country) {
@@ -184,9 +195,8 @@ std::optional<std::u16string_view> mainCountryOfCallingCode(
   return std::nullopt;
 }
 
-std::span<const std::u16string_view> internationalPrefixesOf(std::u16string_view country) noexcept {
+InternationalPrefixes internationalPrefixesOf(std::u16string_view country) noexcept {
   const country_data::Region* region = regionOf(country);
   if (!region) return {};
-  return std::span<const std::u16string_view>(kInternationalPrefixes)
-      .subspan(region->firstPrefix, region->prefixCount);
+  return InternationalPrefixes(region->firstPrefix, region->prefixCount);
 }

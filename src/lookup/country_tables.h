@@ -25,6 +25,7 @@
 
 #include <array>
 #include <cstddef>
+#include <iterator>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -91,6 +92,59 @@ std::optional<std::u16string_view> callingCodeForCountry(
 std::optional<std::u16string_view> mainCountryOfCallingCode(
     std::u16string_view callingCode) noexcept;
 
+// A run of the tables' international call prefixes: a plain value, valid for
+// ever, whose elements are views into the tables.
+class InternationalPrefixes {
+ public:
+  constexpr InternationalPrefixes() = default;
+  constexpr InternationalPrefixes(std::size_t first, std::size_t count)
+      : first_(first), count_(count) {}
+
+  constexpr std::size_t size() const { return count_; }
+  constexpr bool empty() const { return count_ == 0; }
+  // The prefix at `at`, which is below size().
+  constexpr std::u16string_view operator[](std::size_t at) const {
+    const std::size_t k = first_ + at;
+    const std::size_t start = country_data::kInternationalPrefixStarts[k];
+    return std::u16string_view(country_data::kInternationalPrefixUnits + start,
+                               country_data::kInternationalPrefixStarts[k + 1] - start);
+  }
+
+  // Walks the prefixes in order (a forward iterator).
+  class Iterator {
+   public:
+    using iterator_category = std::forward_iterator_tag;
+    using value_type = std::u16string_view;
+    using difference_type = std::ptrdiff_t;
+    using pointer = void;
+    using reference = std::u16string_view;
+
+    constexpr Iterator() = default;
+    constexpr Iterator(const InternationalPrefixes* list, std::size_t at) : list_(list), at_(at) {}
+    constexpr std::u16string_view operator*() const { return (*list_)[at_]; }
+    constexpr Iterator& operator++() {
+      ++at_;
+      return *this;
+    }
+    constexpr Iterator operator++(int) {
+      Iterator before = *this;
+      ++at_;
+      return before;
+    }
+    constexpr bool operator==(const Iterator& other) const { return at_ == other.at_; }
+
+   private:
+    const InternationalPrefixes* list_ = nullptr;
+    std::size_t at_ = 0;
+  };
+  constexpr Iterator begin() const { return Iterator(this, 0); }
+  constexpr Iterator end() const { return Iterator(this, count_); }
+
+ private:
+  std::size_t first_ = 0;
+  std::size_t count_ = 0;
+};
+
 // The international call prefixes of `country`, ascending ("DE" gives "00";
 // "AU" "0011", "0014", ... "14880011"), or none for an unknown country.
-std::span<const std::u16string_view> internationalPrefixesOf(std::u16string_view country) noexcept;
+InternationalPrefixes internationalPrefixesOf(std::u16string_view country) noexcept;

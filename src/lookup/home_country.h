@@ -32,6 +32,7 @@
 
 #include "host/foundation/object.h"
 #include "lookup/country_data.h"
+#include "lookup/country_tables.h"
 
 struct HomeCountry {
   // The home calling code, or none when neither the preferences nor the device
@@ -46,7 +47,7 @@ struct HomeCountry {
   std::u16string region;
   // The home region's international call prefixes, ascending; empty without a
   // home region.
-  std::span<const std::u16string_view> internationalPrefixes;
+  InternationalPrefixes internationalPrefixes;
   // While the trunk prefix is the one the tables give for the home calling
   // code, every national prefix that the code's numbers may begin with in its
   // place, longest first; empty when the trunk prefix alone applies.

@@ -1,6 +1,7 @@
 #include "lookup/normalise.h"
 
 #include <algorithm>
+#include <ranges>
 
 #include "host/foundation/messages.h"
 #include "lookup/country_tables.h"
@@ -102,14 +103,16 @@ struct DialledAbroad {
 // carrier: "00 1 242 ..." dialled in Bolivia calls the Bahamas, though "0012"
 // is a prefix there too.
 std::optional<DialledAbroad> dialledAbroad(std::u16string_view digits,
-                                           std::span<const std::u16string_view> prefixes) {
+                                           const InternationalPrefixes& prefixes) {
   const size_t longest = std::min(digits.size(), country_data::kLongestInternationalPrefix);
+  const auto places = std::views::iota(size_t{0}, prefixes.size());
   for (size_t length = 1; length <= longest; ++length) {
     const std::u16string_view head = digits.substr(0, length);
-    const auto found = std::lower_bound(prefixes.begin(), prefixes.end(), head);
-    if (found == prefixes.end() || *found != head) continue;
+    const auto found =
+        std::ranges::lower_bound(places, head, {}, [&](size_t at) { return prefixes[at]; });
+    if (found == places.end() || prefixes[*found] != head) continue;
     if (std::optional<std::u16string_view> code = callingCodeAt(digits.substr(length)))
-      return {{*found, *code}};
+      return {{prefixes[*found], *code}};
   }
   return std::nullopt;
 }

@@ -123,7 +123,7 @@ TEST(InternationalPrefixesOf, ListsEveryPrefixTheCountryDials) {
   };
   for (const auto& [country, expected] : cases) {
     SCOPED_TRACE(country);
-    const std::span<const std::u16string_view> prefixes = internationalPrefixesOf(wide(country));
+    const InternationalPrefixes prefixes = internationalPrefixesOf(wide(country));
     for (const char* prefix : expected) {
       EXPECT_TRUE(std::binary_search(prefixes.begin(), prefixes.end(), wide(prefix))) << prefix;
     }

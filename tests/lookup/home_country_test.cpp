@@ -59,7 +59,7 @@ TEST_F(HomeCountryTest, DerivedFromTheRegionAndStored) {
     EXPECT_EQ(textOf(home.trunkPrefix), c.trunkPrefix);
     EXPECT_EQ(toUtf8(home.region), c.region);
     ASSERT_FALSE(home.internationalPrefixes.empty());
-    EXPECT_EQ(toUtf8(home.internationalPrefixes.front()), c.firstInternationalPrefix);
+    EXPECT_EQ(toUtf8(home.internationalPrefixes[0]), c.firstInternationalPrefix);
     EXPECT_TRUE(storedText(kCountryCodeKey, c.callingCode));
     EXPECT_TRUE(storedText(kTrunkPrefixKey, c.trunkPrefix));
   }

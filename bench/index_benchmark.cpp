@@ -18,6 +18,10 @@
 //     writes (the program binds its calls into the platform when it starts,
 //     as the host programs' loader binds an extension's, so those are not
 //     counted). "cold" drops the page cache's copy of the 86 files first;
+//   - loading the built ZelvoraPro.dylib in a new process as the host
+//     programs' loader does (dlopen, RTLD_NOW, after the platform is set up:
+//     --fresh-process-probe load prebuilt), which a phone application pays
+//     for when it starts, before its first frame;
 //   - `zelvora recents` with 20 Chinese numbers, as a whole process: the
 //     median of 7 runs with every row annotated minus the median of 7 with
 //     none (the lookups, and the first lookup's reading, alone).
@@ -36,6 +40,7 @@
 // (tools/count_lookup_syscalls.sh).
 #include <benchmark/benchmark.h>
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <malloc.h>
 #include <spawn.h>
@@ -356,6 +361,16 @@ BENCHMARK(BM_FirstLookup86FreshProcess)
 // The same under 44, whose index is 14 KB: what every first lookup in a new
 // process pays besides reading its index (the preferences, the folder watch,
 // the first run of the code).
+// Loading the extension: its relocations, its bindings into the platform and
+// its initialisers.
+void BM_ExtensionLoadFreshProcess(benchmark::State& state) {
+  freshProcessPass(state, "load prebuilt");
+}
+BENCHMARK(BM_ExtensionLoadFreshProcess)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(10);
+
 void BM_FirstLookup44FreshProcess(benchmark::State& state) {
   freshProcessPass(state, "lookup44 prebuilt");
 }
@@ -537,14 +552,17 @@ int freshProcessProbe(const std::string& what, const std::string& mode) {
   ::getrusage(RUSAGE_SELF, &usage);
   const long faultsBefore = usage.ru_minflt;
   const auto start = std::chrono::steady_clock::now();
+  void* extension = nullptr;
   if (what == "recents") {
     showRecents(controller, rows);
+  } else if (what == "load") {
+    extension = ::dlopen(ZELVORA_BIN_DIR "/ZelvoraPro.dylib", RTLD_NOW | RTLD_LOCAL);
   } else {
     area = nil;
     initVals();
   }
   const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-  if (what != "recents" && !objectAs<NSString>(area)) return 1;
+  if (what == "load" ? !extension : what != "recents" && !objectAs<NSString>(area)) return 1;
   ::getrusage(RUSAGE_SELF, &usage);
   std::printf("%.9f %ld\n", took.count(), usage.ru_minflt - faultsBefore);
   return 0;
@@ -613,6 +631,8 @@ int main(int argc, char** argv) {
   show("first lookup, 44 (14 KB index), new process",
        figure("BM_FirstLookup44FreshProcess" + fresh), 1e3, "ms",
        "none: the part besides the index");
+  show("loading the extension, new process", figure("BM_ExtensionLoadFreshProcess" + fresh), 1e3,
+       "ms", "none: before the first frame");
   show("20 Recents rows, later pass", figure("BM_RecentsLaterPass"), 1e3, "ms", "<= 0.5 ms");
   for (const auto& [counter, label] :
        {std::pair{"difference_ms", "zelvora recents, 20 annotated minus none"},

@@ -21,6 +21,10 @@ BenchDevice::BenchDevice(const std::string& name, const std::string& region) {
   root_ = (fs::temp_directory_path() / ("zelvora-" + name + "-bench-" + std::to_string(::getpid())))
               .string();
   fs::create_directories(root_);
+  // A phone has its run-time folders from the start: without this one, the
+  // first process to register for notifications (the extension, as it loads)
+  // would pay for creating it.
+  fs::create_directories(root_ + "/var/run/notify");
   host::setDeviceRoot(root_);
   host::setDeviceRegion(region);
   host::setMainBundleResourcePath(kDataDir);

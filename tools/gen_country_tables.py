@@ -70,6 +70,9 @@ def render(resources):
             where[prefixes] = len(pool)
             pool.extend(prefixes)
             prefix_sets.append(prefixes)
+        if len(region) != 2 or not 1 <= len(territory.calling_code) <= 3:
+            sys.exit("region %s with calling code %s does not fit the table's fields"
+                     % (region, territory.calling_code))
         main = resources.main_region(territory.calling_code) == region
         regions.append("{%s, %s, %d, %d, %s}" % (
             u16(region), u16(territory.calling_code), where[prefixes], len(prefixes),

@@ -97,6 +97,8 @@ std::optional<std::u16string_view> mainCountryOfCallingCode(
 class InternationalPrefixes {
  public:
   constexpr InternationalPrefixes() = default;
+  // The `count` prefixes from number `first` of the tables' pool, all of
+  // which lie within it.
   constexpr InternationalPrefixes(std::size_t first, std::size_t count)
       : first_(first), count_(count) {}
 

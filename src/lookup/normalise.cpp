@@ -1,7 +1,6 @@
 #include "lookup/normalise.h"
 
 #include <algorithm>
-#include <ranges>
 
 #include "host/foundation/messages.h"
 #include "lookup/country_tables.h"
@@ -105,14 +104,12 @@ struct DialledAbroad {
 std::optional<DialledAbroad> dialledAbroad(std::u16string_view digits,
                                            const InternationalPrefixes& prefixes) {
   const size_t longest = std::min(digits.size(), country_data::kLongestInternationalPrefix);
-  const auto places = std::views::iota(size_t{0}, prefixes.size());
   for (size_t length = 1; length <= longest; ++length) {
     const std::u16string_view head = digits.substr(0, length);
-    const auto found =
-        std::ranges::lower_bound(places, head, {}, [&](size_t at) { return prefixes[at]; });
-    if (found == places.end() || prefixes[*found] != head) continue;
+    const auto found = std::lower_bound(prefixes.begin(), prefixes.end(), head);
+    if (found == prefixes.end() || *found != head) continue;
     if (std::optional<std::u16string_view> code = callingCodeAt(digits.substr(length)))
-      return {{prefixes[*found], *code}};
+      return {{*found, *code}};
   }
   return std::nullopt;
 }

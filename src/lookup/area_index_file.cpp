@@ -377,11 +377,17 @@ bool AreaIndexPages::readBlock(size_t block) {
   return true;
 }
 
+namespace {
+
+// Empties `prebuilt` in place (it is some kilobytes, not to be made anew on
+// the stack).
 void clearPrebuiltAreaIndex(PrebuiltAreaIndex& prebuilt) {
   prebuilt.pages.reset();
   prebuilt.bytes = 0;
   prebuilt.index = {};
 }
+
+}  // namespace
 
 bool openAreaIndexFile(const std::string& indexPath, size_t maxBytes, PrebuiltAreaIndex& into,
                        AreaIndexStamp& stamp) {

@@ -154,8 +154,8 @@ bool stampMatchesText(const AreaIndexStamp& stamp, const host::FileVersion& text
                       size_t skippedUnits);
 
 // The blocks of an index file read so far, into a buffer of the file's size
-// (from malloc, whose pages the process makes only where blocks are read;
-// block-aligned, so that a block read in makes one page).
+// (from the C library's allocator, whose pages the process makes only where
+// blocks are read; block-aligned, so that a block read in makes one page).
 // Reading a block opens the file again unless it is open, and checks that it
 // is still the version (fstat) whose head was read; the file stays open until
 // release(), so that no descriptor is held between lookups. Not copyable; it
@@ -295,10 +295,6 @@ struct PrebuiltAreaIndex {
   size_t bytes = 0;  // the file's size
   FlatAreaIndex index;
 };
-
-// Empties `prebuilt` in place (it is some kilobytes, not to be made anew on
-// the stack).
-void clearPrebuiltAreaIndex(PrebuiltAreaIndex& prebuilt);
 
 // Opens the index file at `indexPath` (a regular file of at most `maxBytes`,
 // opened without blocking), reads its head and keeps it in `into` when the

@@ -1,8 +1,9 @@
 // The folder watch: every kind of change at a covered path moves the
 // generation on, including changes made by another process; lost reports and
 // mounts move the layout on; paths it cannot see are not covered. What a
-// cache keeps of the paths it watches holds from the call after the one that
-// covered them, for a second of the file clock.
+// cache keeps of the paths it watches is covered when it is confirmed the
+// second time, and holds from the call after that, for a second of the file
+// clock.
 #include "host/foundation/folder_watch.h"
 
 #include <fcntl.h>
@@ -356,8 +357,8 @@ class WatchedPathsTest : public FolderWatchTest {
   WatchedPathsTest() { host::processFolderWatch().drop(); }
   ~WatchedPathsTest() override { host::processFolderWatch().drop(); }
 
-  // Confirms `paths` until a confirmation holds, which takes two calls while
-  // the folders above stay put.
+  // Confirms `paths` until a confirmation holds, which takes three calls
+  // while the folders above stay put.
   static void confirm(host::WatchedPaths& paths, const fs::path& path, uint64_t& generation) {
     for (int attempt = 0; attempt < 50; ++attempt) {
       generation = host::processFolderWatch().check();
@@ -372,14 +373,32 @@ class WatchedPathsTest : public FolderWatchTest {
   testing_support::FakeFileClock clock{1000 * kSecond};
 };
 
-TEST_F(WatchedPathsTest, APathIsConfirmedOnlyAfterTheCallThatCoversIt) {
-  // A change made between the look at the file and its watch being added
-  // goes unreported, so the call that covers a path cannot confirm it.
+// The inotify watches this process holds, as the kernel lists them.
+size_t inotifyWatches() {
+  size_t watches = 0;
+  for (const auto& entry : fs::directory_iterator("/proc/self/fdinfo")) {
+    std::ifstream info(entry.path());
+    for (std::string line; std::getline(info, line);) watches += line.starts_with("inotify wd:");
+  }
+  return watches;
+}
+
+TEST_F(WatchedPathsTest, PathsAreCoveredAtTheirSecondConfirmationAndTrustedOnlyAfterIt) {
+  // The first call adds no watch: a path looked at once is not worth twenty
+  // system calls. A change made between the look at the file and its watch
+  // being added goes unreported, so the call that covers a path cannot
+  // confirm it either.
   host::WatchedPaths paths;
   uint64_t generation = host::processFolderWatch().check();
   ASSERT_NE(generation, 0u);
+  const size_t before = inotifyWatches();
   paths.confirm(generation, file());
   EXPECT_FALSE(paths.unchanged(generation));
+  EXPECT_EQ(inotifyWatches(), before);
+  generation = host::processFolderWatch().check();
+  paths.confirm(generation, file());
+  EXPECT_FALSE(paths.unchanged(generation));
+  EXPECT_GT(inotifyWatches(), before);
   confirm(paths, file(), generation);
 }
 

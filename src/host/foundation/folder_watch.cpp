@@ -282,6 +282,10 @@ void WatchedPaths::confirm(uint64_t generation, const std::string& first,
   if (generation == 0 || uncoverable_) return;
   FolderWatch& watch = processFolderWatch();
   if (coveredIn_ == 0 || coveredIn_ != watch.layout()) {
+    if (!foundAsTheyWere_) {
+      foundAsTheyWere_ = true;
+      return;
+    }
     uint64_t layout = watch.cover(first);
     if (layout != 0 && !second.empty() && watch.cover(second) != layout) layout = 0;
     coveredIn_ = layout;

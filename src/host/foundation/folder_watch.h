@@ -150,10 +150,14 @@ class WatchedPaths {
   bool unchanged(uint64_t generation) const;
 
   // Records that the paths (`second` may be empty) were just looked at,
-  // after the check() that gave `generation`, and found as they were. A path
-  // not covered yet is covered now and confirmed only the next time, since a
-  // change made before its watch was added goes unreported. Paths the watch
-  // cannot cover are not walked again until forget().
+  // after the check() that gave `generation`, and found as they were. Paths
+  // not covered yet are covered the second time they are found so, not the
+  // first: covering takes some twenty system calls and a stat one or two,
+  // so a file looked at once only (a process that looks up one number and
+  // ends) never pays for a watch. Covered paths are confirmed only at the
+  // next call, since a change made before a watch was added goes
+  // unreported. Paths the watch cannot cover are not walked again until
+  // forget().
   void confirm(uint64_t generation, const std::string& first, const std::string& second = {});
 
   // Until confirmed again, unchanged() is false; paths found uncoverable are
@@ -164,10 +168,11 @@ class WatchedPaths {
   }
 
  private:
-  uint64_t confirmedIn_ = 0;  // the generation confirmed in; 0: none
-  int64_t confirmedAt_ = 0;   // the file clock then, in ns
-  uint64_t coveredIn_ = 0;    // the layout the paths are covered in; 0: not covered
-  bool uncoverable_ = false;  // the watch cannot see them: not tried again until forget()
+  uint64_t confirmedIn_ = 0;      // the generation confirmed in; 0: none
+  int64_t confirmedAt_ = 0;       // the file clock then, in ns
+  uint64_t coveredIn_ = 0;        // the layout the paths are covered in; 0: not covered
+  bool uncoverable_ = false;      // the watch cannot see them: not tried again until forget()
+  bool foundAsTheyWere_ = false;  // confirm() was called before, so they are worth covering
 };
 
 }  // namespace host

@@ -63,7 +63,8 @@ std::string FileProblem::describe() const {
   return {};
 }
 
-int openRegularFile(const std::string& path, FileProblem& problem, uint64_t& size) {
+int openRegularFile(const std::string& path, FileProblem& problem, uint64_t& size,
+                    const FileVersion* seen) {
   problem = {};
   size = 0;
   auto refuse = [&problem](unsigned mode) {
@@ -72,7 +73,11 @@ int openRegularFile(const std::string& path, FileProblem& problem, uint64_t& siz
     return -1;
   };
   struct stat info {};
-  if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) return refuse(info.st_mode);
+  if (seen) {
+    if (seen->present && !S_ISREG(seen->mode)) return refuse(seen->mode);
+  } else if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+    return refuse(info.st_mode);
+  }
   // O_NONBLOCK: opening a FIFO with no writer returns at once, and nothing
   // read from a special file can wait. It changes nothing for regular files.
   int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
@@ -101,11 +106,11 @@ int openRegularFile(const std::string& path, FileProblem& problem, uint64_t& siz
 }
 
 std::optional<FileBytes> readFileBytes(const std::string& path, size_t maxBytes,
-                                       FileProblem* problem) {
+                                       FileProblem* problem, const FileVersion* seen) {
   FileProblem unused;
   FileProblem& why = problem ? *problem : unused;
   uint64_t size = 0;
-  Descriptor file{openRegularFile(path, why, size)};
+  Descriptor file{openRegularFile(path, why, size, seen)};
   if (file.fd < 0) return std::nullopt;
   return readOpenFile(file.fd, size, maxBytes, &why);
 }
@@ -158,8 +163,8 @@ std::optional<FileBytes> readOpenFile(int fd, uint64_t size, size_t maxBytes,
 }
 
 bool readWholeFile(const std::string& path, std::string& contents, size_t maxBytes,
-                   FileProblem* problem) {
-  std::optional<FileBytes> bytes = readFileBytes(path, maxBytes, problem);
+                   FileProblem* problem, const FileVersion* seen) {
+  std::optional<FileBytes> bytes = readFileBytes(path, maxBytes, problem, seen);
   if (!bytes) {
     contents.clear();
     return false;

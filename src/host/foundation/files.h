@@ -19,6 +19,8 @@
 #include <string>
 #include <string_view>
 
+#include "host/foundation/file_version.h"
+
 namespace host {
 
 // The limit used when a caller gives none: far above any file the system
@@ -53,8 +55,11 @@ struct FileProblem {
 // Returns -1, with `problem` set to why, when the path is not a regular file
 // (it is looked at first, so that a device is never even opened, and again
 // through the open descriptor, which is what counts should the path change) or
-// cannot be opened.
-int openRegularFile(const std::string& path, FileProblem& problem, uint64_t& size);
+// cannot be opened. `seen`, when given, is what a stat of `path` the caller
+// took just before showed, and stands for the first look: a file it shows
+// present but not regular is refused unopened.
+int openRegularFile(const std::string& path, FileProblem& problem, uint64_t& size,
+                    const FileVersion* seen = nullptr);
 
 // The bytes of a whole file in a buffer of its own size (plus one spare byte),
 // without first clearing the buffer, for large files. The buffer belongs to
@@ -75,7 +80,8 @@ class FileBytes {
 // Kind::none on success).
 std::optional<FileBytes> readFileBytes(const std::string& path,
                                        size_t maxBytes = kDefaultMaxFileBytes,
-                                       FileProblem* problem = nullptr);
+                                       FileProblem* problem = nullptr,
+                                       const FileVersion* seen = nullptr);
 
 // The same for a regular file the caller has opened (openRegularFile) and
 // measured at `size` bytes: reads it whole, from its first byte whatever the
@@ -89,6 +95,7 @@ std::optional<FileBytes> readOpenFile(int fd, uint64_t size, size_t maxBytes = k
 // are then parsed. Returns false, leaving `contents` empty, on the same
 // failures, and sets `problem`, when given, as readFileBytes does.
 bool readWholeFile(const std::string& path, std::string& contents,
-                   size_t maxBytes = kDefaultMaxFileBytes, FileProblem* problem = nullptr);
+                   size_t maxBytes = kDefaultMaxFileBytes, FileProblem* problem = nullptr,
+                   const FileVersion* seen = nullptr);
 
 }  // namespace host

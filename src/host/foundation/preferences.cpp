@@ -141,12 +141,13 @@ View& rememberView(const std::string& path, View& view) {
 }
 
 // Reads the file without ever blocking on it (a FIFO is unreadable, not a
-// wait) and without reading more than a property list may hold.
-DiskState readDisk(const std::string& path) {
+// wait) and without reading more than a property list may hold; `seen` is
+// its stat taken just before.
+DiskState readDisk(const std::string& path, const FileVersion& seen) {
   DiskState state;
   std::string bytes;
   host::FileProblem problem;
-  if (!host::readWholeFile(path, bytes, host::preferenceCodec().maxBytes(), &problem)) {
+  if (!host::readWholeFile(path, bytes, host::preferenceCodec().maxBytes(), &problem, &seen)) {
     if (problem.missing()) return state;
     state.kind = DiskState::Kind::unreadable;
     state.reason = problem.describe();
@@ -183,7 +184,7 @@ DiskState currentDisk(const std::string& path, View& view, const FileVersion& be
   if (unchangedSinceRead(view, before)) return view.lastDisk;
   const int64_t readAt = host::fileClockNow();
   touch(view);
-  DiskState disk = readDisk(path);
+  DiskState disk = readDisk(path, before);
   const FileVersion after = host::statFileVersion(path);
   view.lastDisk = disk;
   view.lastVersion = after;

@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -143,6 +144,50 @@ TEST_F(FolderWatchTest, EveryChangeAtACoveredPathShows) {
     c.change(file());
     EXPECT_NE(watch.check(), before) << c.what;
     fs::permissions(root / "a" / "b", fs::perms::owner_all);
+  }
+}
+
+// The events the process's inotify watches of the folder or file at `path`
+// ask for, all of them together, as the kernel lists them.
+uint32_t watchedEvents(const fs::path& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return 0;
+  char inode[32];
+  std::snprintf(inode, sizeof inode, " ino:%llx ", static_cast<unsigned long long>(info.st_ino));
+  uint32_t events = 0;
+  for (const auto& entry : fs::directory_iterator("/proc/self/fdinfo")) {
+    std::ifstream fdinfo(entry.path());
+    for (std::string line; std::getline(fdinfo, line);) {
+      const size_t mask = line.find(" mask:");
+      if (line.starts_with("inotify wd:") && line.find(inode) != std::string::npos &&
+          mask != std::string::npos) {
+        events |= static_cast<uint32_t>(std::stoul(line.substr(mask + 6), nullptr, 16));
+      }
+    }
+  }
+  return events;
+}
+
+// The permissions of a file's folder are reported through the folder above
+// it: asked of a folder, they make the kernel walk every name cached there,
+// and a file's folder may hold hundreds (the area-code files).
+TEST_F(FolderWatchTest, AFilesFolderPermissionsAreWatchedFromTheFolderAbove) {
+  const struct {
+    fs::path file;
+    fs::path folder;  // the file's, watched without its entries' attributes
+    fs::path above;   // which reports them
+  } cases[] = {
+      {root / "a" / "b" / "44.txt", root / "a" / "b", root / "a"},
+      {root / "a" / "45.txt", root / "a", root},
+  };
+  for (const auto& c : cases) {
+    write(c.file, "4420|London\n");
+    host::FolderWatch watch;
+    ASSERT_NE(watch.check(), 0u);
+    ASSERT_NE(watch.cover(c.file.string()), 0u) << c.file;
+    EXPECT_NE(watchedEvents(c.folder) & IN_CREATE, 0u) << c.file;
+    EXPECT_EQ(watchedEvents(c.folder) & IN_ATTRIB, 0u) << c.file;
+    EXPECT_NE(watchedEvents(c.above) & IN_ATTRIB, 0u) << c.file;
   }
 }
 

@@ -26,7 +26,11 @@ namespace {
 // folder (milliseconds for a busy /tmp).
 constexpr uint32_t kFolderMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
                                  IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR | IN_MASK_ADD;
-// The folder holding a covered file also reports permission changes.
+// The folder above the one holding a covered file also reports permission
+// changes: its own and its entries', the file's folder among them. Asked of
+// the file's folder itself, they would make the kernel walk every name it
+// has cached there, hundreds in a folder of area-code files, where the
+// folder above holds a few.
 constexpr uint32_t kFileFolderMask = kFolderMask | IN_ATTRIB;
 // The file's own watch sees it written, truncated, given other permissions or
 // times, whichever name it was reached by.
@@ -223,7 +227,18 @@ bool FolderWatch::watch(const std::string& path, uint32_t mask, std::optional<ui
 uint64_t FolderWatch::cover(const std::string& path) {
   if (broken_ || inotify_.fd < 0 || path.empty() || path.front() != '/') return 0;
   forgetStaleWatches();
+  size_t names = 0;
+  for (size_t at = 0;; ++names) {
+    while (at < path.size() && path[at] == '/') ++at;
+    if (at >= path.size()) break;
+    at = std::min(path.find('/', at), path.size());
+  }
+  // How many names deep the folder lies whose watch reports the permissions
+  // of the file's folder: the one above that, or the root, which has none
+  // above it.
+  const size_t permissionsAt = names >= 2 ? names - 2 : 0;
   std::string folder = "/";
+  size_t depth = 0;  // of `folder`
   // The folder's device, known once it was stat'ed (the root is not).
   std::optional<uint64_t> device;
   size_t start = 1;
@@ -234,13 +249,14 @@ uint64_t FolderWatch::cover(const std::string& path) {
     const std::string_view name(path.data() + start, end - start);
     const bool last = end == path.size();
     if (name == "." || name == "..") return 0;
-    if (!watch(folder, last ? kFileFolderMask : kFolderMask, device)) return 0;
+    if (!watch(folder, depth == permissionsAt ? kFileFolderMask : kFolderMask, device)) return 0;
     const std::string entry = folder + (folder.size() > 1 ? "/" : "") + std::string(name);
     // A folder watched in this layout is there as it was: had it been
     // removed or replaced, the watch of the folder above would have moved
     // the layout on.
     if (const Watched* known = last ? nullptr : watched(entry, kFolderMask)) {
       folder = entry;
+      ++depth;
       device = known->device;
       start = end + 1;
       continue;
@@ -258,6 +274,7 @@ uint64_t FolderWatch::cover(const std::string& path) {
     // replacement shows in the folder just watched.
     if (!S_ISDIR(info.st_mode)) return layout_;
     folder = entry;
+    ++depth;
     start = end + 1;
   }
 }

@@ -353,14 +353,15 @@ TEST_F(QuietFolderWatchTest, AMountOverAWatchedFolderMovesTheLayoutOn) {
 // same layout (a folder put in place of a watched one is watched anew).
 TEST_F(QuietFolderWatchTest, CoversThatShareFoldersSeeWhatEachAloneWould) {
   const fs::path a = root / "a";
+  const fs::path c = root / "c";  // beside a, with a file of its own
   const struct {
     const char* what;
     fs::path second;                      // covered after file()
     std::function<void()> betweenCovers;  // then check(), then `second` covered
     std::function<void()> change;         // must show
   } cases[] = {
-      {"a folder on the way becomes a file's folder: its permissions", a / "45.txt", [] {},
-       [&] { fs::permissions(a, fs::perms::owner_read | fs::perms::owner_exec); }},
+      {"a folder on the way comes to report the permissions of a file's folder", c / "45.txt",
+       [] {}, [&] { fs::permissions(c, fs::perms::owner_read | fs::perms::owner_exec); }},
       {"the same file again, after its folder was replaced", root / "a" / "b" / "44.txt",
        [&] {
          fs::rename(a / "b", a / "old");
@@ -369,22 +370,25 @@ TEST_F(QuietFolderWatchTest, CoversThatShareFoldersSeeWhatEachAloneWould) {
        },
        [&] { write(file(), "4420|Lund\n"); }},
   };
-  for (const auto& c : cases) {
-    fs::permissions(a, fs::perms::owner_all);
+  for (const auto& k : cases) {
+    std::error_code absent;  // before the first case
+    fs::permissions(c, fs::perms::owner_all, absent);
     fs::remove_all(a);
     fs::create_directories(a / "b");
+    fs::create_directories(c);
     write(file(), "4420|London\n");
+    write(c / "45.txt", "4420|London\n");
     host::FolderWatch watch;
     ASSERT_NE(watch.check(), 0u);
-    ASSERT_NE(watch.cover(file()), 0u) << c.what;
-    c.betweenCovers();
+    ASSERT_NE(watch.cover(file()), 0u) << k.what;
+    k.betweenCovers();
     watch.check();
-    ASSERT_NE(watch.cover(c.second), 0u) << c.what;
+    ASSERT_NE(watch.cover(k.second), 0u) << k.what;
     const uint64_t before = watch.check();
-    c.change();
-    EXPECT_NE(watch.check(), before) << c.what;
+    k.change();
+    EXPECT_NE(watch.check(), before) << k.what;
   }
-  fs::permissions(a, fs::perms::owner_all);
+  fs::permissions(c, fs::perms::owner_all);
 }
 
 TEST_F(FolderWatchTest, AFileSystemThatMayChangeUnseenIsNotCoveredBelowALocalOne) {

@@ -100,6 +100,11 @@ AreaIndexBytes encodeWithBlocks(const AreaIndex& index, const AreaIndexStamp& st
         digits <= kShortDigits ? layout.appendArray(group.shortStarts)
                                : layout.append<uint32_t>(0, [](size_t) { return uint32_t{0}; });
   }
+  // The index holds all its area numbers in one width.
+  for (const AreaIndex::Group& group : index.groups) wideAreas = wideAreas || !group.areas.empty();
+  // Each group's area numbers right after its keys: the few keys of short
+  // prefixes (a country's cities) and their areas then lie together, most of
+  // them in the head, and a search that ends there reads no block for them.
   for (size_t digits = 0; digits < index.groups.size(); ++digits) {
     const AreaIndex::Group& group = index.groups[digits];
     AreaIndexGroupExtents& extents = header.groups[digits];
@@ -110,12 +115,7 @@ AreaIndexBytes encodeWithBlocks(const AreaIndex& index, const AreaIndexStamp& st
     } else {
       extents.keys = layout.appendArray(group.wideKeys);
     }
-    wideAreas = wideAreas || !group.areas.empty();
-  }
-  // The index holds all its area numbers in one width.
-  for (size_t digits = 0; digits < index.groups.size(); ++digits) {
-    const AreaIndex::Group& group = index.groups[digits];
-    header.groups[digits].areas =
+    extents.areas =
         wideAreas ? layout.appendArray(group.areas) : layout.appendArray(group.smallAreas);
   }
   header.textKeyCount = static_cast<uint32_t>(index.textKeys.size());

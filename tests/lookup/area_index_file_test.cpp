@@ -172,7 +172,7 @@ void writeIndexFile(const std::string& path, const AreaIndexBytes& bytes) {
 // are never taken from a file that replaced the one whose head was read.
 TEST(AreaIndexFile, ASearchReadsOnlyTheBlocksItTouches) {
   auto townsText = [](const char* name) {
-    std::string text;
+    std::string text = "4430|Leeds\n";  // a group of one key besides the towns'
     for (int i = 0; i < 3000; ++i) {
       text += "44" + std::to_string(2000000 + i * 3) + "|" + name + std::to_string(i) + "\n";
     }
@@ -186,8 +186,14 @@ TEST(AreaIndexFile, ASearchReadsOnlyTheBlocksItTouches) {
   std::memcpy(&header, sound.bytes.data(), sizeof header);
   // A search reads a group's starts before its keys: they lie in the head,
   // which is read anyway.
-  for (const AreaIndexGroupExtents& group : header.groups) {
+  // A group's area numbers follow its keys, so that a group of a few keys
+  // has both in one block.
+  for (size_t digits = 0; digits < std::size(header.groups); ++digits) {
+    const AreaIndexGroupExtents& group = header.groups[digits];
     EXPECT_LE(group.starts.offset + group.starts.count * sizeof(uint32_t), kAreaIndexBlockBytes);
+    const size_t keyBytes = digits <= kShortDigits ? 2 : digits <= kNarrowDigits ? 4 : 8;
+    EXPECT_EQ(group.areas.offset, (group.keys.offset + group.keys.count * keyBytes + 7) / 8 * 8)
+        << digits << " digits";
   }
   AreaIndexBytes damaged = sound.bytes;
   // The last byte of the last town's name, in the file's last block.

@@ -1,6 +1,5 @@
 #include "lookup/area_index_file.h"
 
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <bit>
@@ -294,51 +293,20 @@ bool stampMatchesText(const AreaIndexStamp& stamp, const host::FileVersion& text
          host::trustedUntil(recorded, stamp.madeAtNs) == INT64_MAX;
 }
 
-namespace {
-
-// From this size on, a buffer is asked of the system directly: the C
-// library would hand out such a one from a mapping of its own too, with its
-// bookkeeping written in front, which makes one more page of memory that no
-// block needs.
-constexpr size_t kMappedBufferBytes = 64 * kAreaIndexBlockBytes;
-
-size_t bufferBytes(size_t size) {
-  return (size + kAreaIndexBlockBytes - 1) / kAreaIndexBlockBytes * kAreaIndexBlockBytes;
-}
-
-// Block-aligned memory for `size` bytes of an index file, each block on a
-// page of its own (on a system with pages of 4 KB or more), so that reading
-// one in makes one new page of memory, not two; null when there is none.
-unsigned char* allocateBuffer(size_t size) {
-  const size_t bytes = bufferBytes(size);
-  if (bytes < kMappedBufferBytes) {
-    return static_cast<unsigned char*>(std::aligned_alloc(kAreaIndexBlockBytes, bytes));
-  }
-  void* mapped = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  return mapped == MAP_FAILED ? nullptr : static_cast<unsigned char*>(mapped);
-}
-
-void freeBuffer(unsigned char* buffer, size_t size) {
-  if (!buffer) return;
-  if (bufferBytes(size) < kMappedBufferBytes) {
-    std::free(buffer);
-  } else {
-    ::munmap(buffer, bufferBytes(size));
-  }
-}
-
-}  // namespace
-
 AreaIndexPages::AreaIndexPages(std::string path, const host::FileVersion& version, size_t size)
     : path_(std::move(path)),
       version_(version),
       size_(size),
-      bytes_(allocateBuffer(size)),
+      // Each block on a page of its own (on a system with pages of 4 KB or
+      // more): reading one in then makes one new page of memory, not two.
+      bytes_(static_cast<unsigned char*>(std::aligned_alloc(
+          kAreaIndexBlockBytes,
+          (size + kAreaIndexBlockBytes - 1) / kAreaIndexBlockBytes * kAreaIndexBlockBytes))),
       present_((size + 64 * kAreaIndexBlockBytes - 1) / (64 * kAreaIndexBlockBytes), 0) {}
 
 AreaIndexPages::~AreaIndexPages() {
   release();
-  freeBuffer(bytes_, size_);
+  std::free(bytes_);
 }
 
 size_t AreaIndexPages::blocksRead() const {

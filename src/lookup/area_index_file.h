@@ -154,9 +154,8 @@ bool stampMatchesText(const AreaIndexStamp& stamp, const host::FileVersion& text
                       size_t skippedUnits);
 
 // The blocks of an index file read so far, into a buffer of the file's size
-// (anonymous memory, from the C library's allocator or, when large, from the
-// system, whose pages the process makes only where blocks are read;
-// block-aligned, so that a block read in makes one page).
+// (from the C library's allocator, whose pages the process makes only where
+// blocks are read; block-aligned, so that a block read in makes one page).
 // Reading a block opens the file again unless it is open, and checks that it
 // is still the version (fstat) whose head was read; the file stays open until
 // release(), so that no descriptor is held between lookups. Not copyable; it

@@ -1,11 +1,14 @@
 #include "lookup/area_index_file.h"
 
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <bit>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <utility>
 
 #include "host/foundation/files.h"
 #include "host/foundation/unicode.h"
@@ -293,20 +296,82 @@ bool stampMatchesText(const AreaIndexStamp& stamp, const host::FileVersion& text
          host::trustedUntil(recorded, stamp.madeAtNs) == INT64_MAX;
 }
 
+namespace {
+
+// Buffers are block-aligned, each block on a page of its own (on a system
+// with pages of 4 KB or more): reading one in then makes one new page of
+// memory, not two.
+size_t bufferBytes(size_t size) {
+  return (size + kAreaIndexBlockBytes - 1) / kAreaIndexBlockBytes * kAreaIndexBlockBytes;
+}
+
+// From this size on, a buffer is mapped from the system rather than taken
+// from the C library, which would map it too but write its bookkeeping in
+// front of it: one more page of memory, which no block needs.
+constexpr size_t kMappedBufferBytes = 64 * kAreaIndexBlockBytes;
+
+// The mapped buffer of the last index dropped, kept with the pages it made
+// for the next large index read in, as the C library keeps memory it gets
+// back: a long-running process that reads an index again (its text changed,
+// or the cache let it go) then makes no new pages for it. One buffer at
+// most, the largest.
+struct SpareBuffer {
+  unsigned char* bytes = nullptr;
+  size_t mapped = 0;
+};
+std::mutex spareLock;
+SpareBuffer spare;
+
+// A buffer for `size` bytes; `mapped` gets the bytes mapped for it, 0 when
+// it comes from the C library. Null when there is no memory.
+unsigned char* allocateBuffer(size_t size, size_t& mapped) {
+  const size_t bytes = bufferBytes(size);
+  mapped = 0;
+  if (bytes < kMappedBufferBytes) {
+    return static_cast<unsigned char*>(std::aligned_alloc(kAreaIndexBlockBytes, bytes));
+  }
+  SpareBuffer kept;
+  {
+    std::lock_guard<std::mutex> hold(spareLock);
+    if (spare.mapped >= bytes) std::swap(kept, spare);
+  }
+  if (kept.bytes) {
+    mapped = kept.mapped;
+    return kept.bytes;
+  }
+  void* fresh = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (fresh == MAP_FAILED) return nullptr;
+  mapped = bytes;
+  return static_cast<unsigned char*>(fresh);
+}
+
+void freeBuffer(unsigned char* buffer, size_t mapped) {
+  if (!buffer) return;
+  if (mapped == 0) {
+    std::free(buffer);
+    return;
+  }
+  SpareBuffer dropped{buffer, mapped};
+  {
+    // The larger of the two is kept.
+    std::lock_guard<std::mutex> hold(spareLock);
+    if (dropped.mapped > spare.mapped) std::swap(dropped, spare);
+  }
+  if (dropped.bytes) ::munmap(dropped.bytes, dropped.mapped);
+}
+
+}  // namespace
+
 AreaIndexPages::AreaIndexPages(std::string path, const host::FileVersion& version, size_t size)
     : path_(std::move(path)),
       version_(version),
       size_(size),
-      // Each block on a page of its own (on a system with pages of 4 KB or
-      // more): reading one in then makes one new page of memory, not two.
-      bytes_(static_cast<unsigned char*>(std::aligned_alloc(
-          kAreaIndexBlockBytes,
-          (size + kAreaIndexBlockBytes - 1) / kAreaIndexBlockBytes * kAreaIndexBlockBytes))),
+      bytes_(allocateBuffer(size, mapped_)),
       present_((size + 64 * kAreaIndexBlockBytes - 1) / (64 * kAreaIndexBlockBytes), 0) {}
 
 AreaIndexPages::~AreaIndexPages() {
   release();
-  std::free(bytes_);
+  freeBuffer(bytes_, mapped_);
 }
 
 size_t AreaIndexPages::blocksRead() const {

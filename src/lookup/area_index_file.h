@@ -154,8 +154,10 @@ bool stampMatchesText(const AreaIndexStamp& stamp, const host::FileVersion& text
                       size_t skippedUnits);
 
 // The blocks of an index file read so far, into a buffer of the file's size
-// (from the C library's allocator, whose pages the process makes only where
-// blocks are read; block-aligned, so that a block read in makes one page).
+// (anonymous memory whose pages the process makes only where blocks are
+// read; block-aligned, so that a block read in makes one page; a large one is
+// mapped from the system, and the last one dropped is kept for the next, its
+// pages with it).
 // Reading a block opens the file again unless it is open, and checks that it
 // is still the version (fstat) whose head was read; the file stays open until
 // release(), so that no descriptor is held between lookups. Not copyable; it
@@ -228,6 +230,7 @@ class AreaIndexPages {
   std::string path_;
   host::FileVersion version_;
   size_t size_;
+  size_t mapped_ = 0;  // the bytes mapped for the buffer; 0: from the C library
   unsigned char* bytes_;
   std::vector<uint64_t> present_;
   std::vector<uint64_t> checkedAreas_;

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -165,6 +166,50 @@ void writeIndexFile(const std::string& path, const AreaIndexBytes& bytes) {
   std::ofstream out(path, std::ios::binary);
   out.write(reinterpret_cast<const char*>(bytes.data()),
             static_cast<std::streamsize>(bytes.size() * 8));
+}
+
+// Guards the reuse of a large index's buffer once its index is dropped: it
+// goes to one index at a time, and only to one it is large enough for. Each
+// index read whole must answer with its own texts while the others live.
+TEST(AreaIndexFile, ALargeBufferIsReusedByOneIndexAtATimeThatFitsIt) {
+  testing_support::TempDevice folder;
+  // An index of `towns` towns named `name` N, the first at 442000000: 64
+  // blocks or more, the size from which buffers are mapped and reused.
+  auto indexOf = [&](const char* name, int towns) {
+    std::string text;
+    for (int i = 0; i < towns; ++i) {
+      text += "44" + std::to_string(2000000 + i) + "|" + name + std::to_string(i) + "\n";
+    }
+    const Encoded encoded = encode(text, 2);
+    EXPECT_GE(encoded.bytes.size() * 8, 64 * kAreaIndexBlockBytes) << name;
+    const std::string path = folder.path(std::string(name) + ".idx");
+    writeIndexFile(path, encoded.bytes);
+    auto opened = std::make_unique<PrebuiltAreaIndex>();
+    AreaIndexStamp stamp;
+    EXPECT_TRUE(openAreaIndexFile(path, kIndexedFileSizeLimit, *opened, stamp)) << name;
+    EXPECT_TRUE(opened->pages && opened->pages->ensureAll()) << name;
+    return opened;
+  };
+  auto answers = [](PrebuiltAreaIndex& index, int town) {
+    bool failed = false;
+    return answer(
+        findInPrebuiltAreaIndex(index, toUtf16(std::to_string(2000000 + town)), nullptr, failed));
+  };
+  const unsigned char* kept = indexOf("Large", 30000)->pages->bytes();
+  {
+    const auto first = indexOf("Ash", 20000);
+    const auto second = indexOf("Elm", 20000);
+    EXPECT_EQ(first->pages->bytes(), kept);
+    EXPECT_NE(second->pages->bytes(), kept);
+    for (const int town : {0, 12345, 19999}) {
+      EXPECT_EQ(answers(*first, town), "=Ash" + std::to_string(town));
+      EXPECT_EQ(answers(*second, town), "=Elm" + std::to_string(town));
+    }
+  }
+  // Larger than any index the tests read, the bundled ones included.
+  const auto larger = indexOf("Oak", 100000);
+  EXPECT_NE(larger->pages->bytes(), kept);
+  EXPECT_EQ(answers(*larger, 99999), "=Oak99999");
 }
 
 // Guards reading block by block: a search reads only the blocks it touches,

@@ -306,8 +306,9 @@ size_t bufferBytes(size_t size) {
 }
 
 // From this size on, a buffer is mapped from the system rather than taken
-// from the C library, which would map it too but write its bookkeeping in
-// front of it: one more page of memory, which no block needs.
+// from the C library, which maps one this large too (until it has learnt to
+// keep such sizes) but writes its bookkeeping in front of it: one more page
+// of memory, which no block needs.
 constexpr size_t kMappedBufferBytes = 64 * kAreaIndexBlockBytes;
 
 // The mapped buffer of the last index dropped, kept with the pages it made

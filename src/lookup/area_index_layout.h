@@ -3,12 +3,14 @@
 //
 // A file is a header followed by sections, each of them a packed array of one
 // of the types below beginning at a multiple of 8 bytes; the file's length is
-// a multiple of 8 too. The header says where each section lies, so their order
-// is the writer's to choose (it puts the small ones every search needs first,
-// into the head) and changes nothing for the reader. Every number is in the byte order of the machine that
-// wrote it, which kByteOrderMark records, so that the reader uses the arrays
-// where they lie, without converting anything; an index of the other byte
-// order is not read. The layout is the same on 32- and 64-bit machines.
+// a multiple of 8 too. The header says where each section lies, so their
+// order is the writer's to choose (it puts the small ones every search needs
+// first, into the head, and each group's area numbers after its keys) and
+// changes nothing for the reader. Every number is in the byte order of the
+// machine that wrote it, which kByteOrderMark records, so that the reader
+// uses the arrays where they lie, without converting anything; an index of
+// the other byte order is not read. The layout is the same on 32- and 64-bit
+// machines.
 //
 // The file is read in blocks of kAreaIndexBlockBytes, each checked on its own,
 // so that a lookup reads only the blocks its search touches. The head, from
